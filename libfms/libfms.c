@@ -1,0 +1,407 @@
+/*
+ * libfms: live capture with per-frame accounting, interface resolution and
+ * the PPPoE discovery link test.
+ *
+ * Frames are read only through the bounds-checked helpers below: a frame
+ * that is too short for the headers a branch needs is simply not counted.
+ */
+#define _GNU_SOURCE
+#include "libfms.h"
+#include "scan.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+/* Capture parameters. */
+enum {
+    SNAPLEN = 64,            /* enough for the Ethernet and IPv4 headers */
+    BUFFER_TIMEOUT_MS = 10,  /* longest a captured frame waits for delivery */
+};
+
+/* Link-layer types as libpcap reports them. */
+enum {
+    LINK_ETHERNET = 1,
+    LINK_RAW_IP = 12,        /* DLT_RAW on Linux */
+    LINK_RAW_IP_ALT = 14,    /* DLT_RAW on some BSDs */
+    LINK_RAW_IP_LT = 101,    /* LINKTYPE_RAW */
+    LINK_COOKED = 113,       /* Linux cooked capture v1 */
+    LINK_COOKED2 = 276,      /* Linux cooked capture v2 */
+};
+
+/* Ethernet (IEEE 802.3) header. */
+enum {
+    ETH_DST_OFF = 0,
+    ETH_SRC_OFF = 6,
+    ETH_TYPE_OFF = 12,
+    ETH_HDR_LEN = 14,
+    ETH_ADDR_LEN = 6,
+};
+
+/* EtherTypes. */
+enum {
+    ETHERTYPE_IPV4 = 0x0800,
+    ETHERTYPE_PPPOE_DISCOVERY = 0x8863, /* RFC 2516 */
+    ETHERTYPE_PPPOE_SESSION = 0x8864,   /* RFC 2516 */
+};
+
+/* IPv4 header (RFC 791), offsets from its start. */
+enum {
+    IPV4_VER_IHL_OFF = 0,
+    IPV4_TTL_OFF = 8,
+    IPV4_PROTO_OFF = 9,
+    IPV4_SRC_OFF = 12,
+    IPV4_DST_OFF = 16,
+    IPV4_HDR_LEN = 20,
+    IPV4_PLAIN_VER_IHL = 0x45, /* version 4, 20-byte header */
+};
+
+/* Linux cooked capture headers: their length and where the protocol sits. */
+enum {
+    SLL_HDR_LEN = 16,
+    SLL_PROTO_OFF = 14,
+    SLL2_HDR_LEN = 20,
+    SLL2_PROTO_OFF = 0,
+};
+
+/* The captured bytes of one frame. */
+struct frame {
+    const uint8_t *data;
+    uint32_t caplen;
+};
+
+static int has_bytes(const struct frame *f, uint32_t off, uint32_t len)
+{
+    return off <= f->caplen && len <= f->caplen - off;
+}
+
+static int read_u8(const struct frame *f, uint32_t off, uint8_t *out)
+{
+    if (!has_bytes(f, off, 1))
+        return 0;
+    *out = f->data[off];
+    return 1;
+}
+
+static int read_be16(const struct frame *f, uint32_t off, uint16_t *out)
+{
+    if (!has_bytes(f, off, 2))
+        return 0;
+    *out = (uint16_t)(f->data[off] << 8 | f->data[off + 1]);
+    return 1;
+}
+
+static int read_be32(const struct frame *f, uint32_t off, uint32_t *out)
+{
+    if (!has_bytes(f, off, 4))
+        return 0;
+    *out = (uint32_t)f->data[off] << 24 | (uint32_t)f->data[off + 1] << 16 |
+           (uint32_t)f->data[off + 2] << 8 | f->data[off + 3];
+    return 1;
+}
+
+static int equal_bytes(const struct frame *f, uint32_t off, const uint8_t *want, uint32_t len)
+{
+    return has_bytes(f, off, len) && memcmp(f->data + off, want, len) == 0;
+}
+
+static void say(const LIBFMSINFO *info, const char *line)
+{
+    if (info->verbose)
+        fputs(line, stderr);
+}
+
+static const char *in_out(const LIBFMSINFO *info)
+{
+    return info->direction ? "out" : "in";
+}
+
+static void ipv4_text(uint32_t host_order, char *text)
+{
+    struct in_addr a = { htonl(host_order) };
+    inet_ntop(AF_INET, &a, text, INET_ADDRSTRLEN);
+}
+
+/* IPv4 inside an Ethernet frame; the header starts at ETH_HDR_LEN. */
+static void scan_ethernet_ipv4(PLIBFMSINFO info, const struct frame *f, uint32_t len)
+{
+    uint32_t src, dst, remote;
+    uint8_t ttl, proto;
+    char src_text[INET_ADDRSTRLEN], dst_text[INET_ADDRSTRLEN];
+
+    if (!read_be32(f, ETH_HDR_LEN + IPV4_SRC_OFF, &src) ||
+        !read_be32(f, ETH_HDR_LEN + IPV4_DST_OFF, &dst) ||
+        !read_u8(f, ETH_HDR_LEN + IPV4_TTL_OFF, &ttl) ||
+        !read_u8(f, ETH_HDR_LEN + IPV4_PROTO_OFF, &proto))
+        return;
+
+    remote = info->direction ? dst : src;
+    if (info->countall || (remote & info->netmask) != (info->ownip & info->netmask))
+        info->nrbytes = len;
+
+    if (info->verbose) {
+        ipv4_text(src, src_text);
+        ipv4_text(dst, dst_text);
+        fprintf(stderr, "ETH IP(%s) %s -> %s, TTL %u, Protocol %u, TotalLen %u\n",
+                in_out(info), src_text, dst_text, ttl, proto, len);
+    }
+}
+
+static void scan_ethernet(PLIBFMSINFO info, const struct frame *f, uint32_t len)
+{
+    uint16_t type;
+    uint8_t ver_ihl;
+
+    if (!read_be16(f, ETH_TYPE_OFF, &type))
+        return;
+    if (equal_bytes(f, ETH_SRC_OFF, info->ownmac, ETH_ADDR_LEN))
+        info->direction = 1;
+
+    if (type == ETHERTYPE_IPV4 && read_u8(f, ETH_HDR_LEN + IPV4_VER_IHL_OFF, &ver_ihl) &&
+        ver_ihl == IPV4_PLAIN_VER_IHL) {
+        scan_ethernet_ipv4(info, f, len);
+    } else if ((type == ETHERTYPE_PPPOE_DISCOVERY || type == ETHERTYPE_PPPOE_SESSION) &&
+               (info->direction || equal_bytes(f, ETH_DST_OFF, info->ownmac, ETH_ADDR_LEN))) {
+        if (info->verbose)
+            fprintf(stderr, "ETH PPPoE(%s) TotalLen %u\n", in_out(info), len);
+        info->nrbytes = len;
+    }
+}
+
+/* A frame whose IPv4 header starts at ip_off; counted without what precedes it. */
+static void scan_raw_ipv4(PLIBFMSINFO info, const struct frame *f, uint32_t ip_off, uint32_t len)
+{
+    uint8_t ver_ihl;
+    uint32_t src;
+
+    if (!has_bytes(f, ip_off, IPV4_HDR_LEN) || len <= ip_off)
+        return;
+    if (!read_u8(f, ip_off + IPV4_VER_IHL_OFF, &ver_ihl) || ver_ihl != IPV4_PLAIN_VER_IHL)
+        return;
+    if (!read_be32(f, ip_off + IPV4_SRC_OFF, &src))
+        return;
+
+    info->direction = src == info->ownip;
+    if (info->verbose)
+        fprintf(stderr, "RAW IP(%s) TotalLen %u\n", in_out(info), len - ip_off);
+    info->nrbytes = len - ip_off;
+}
+
+static void scan_cooked(PLIBFMSINFO info, const struct frame *f, uint32_t hdr_len,
+                        uint32_t proto_off, uint32_t len)
+{
+    uint16_t proto;
+
+    if (read_be16(f, proto_off, &proto) && proto == ETHERTYPE_IPV4)
+        scan_raw_ipv4(info, f, hdr_len, len);
+}
+
+void scan_packets(u_char *user, const struct pcap_pkthdr *h, const u_char *bytes)
+{
+    PLIBFMSINFO info = (PLIBFMSINFO)user;
+    struct frame f = { bytes, h->caplen };
+
+    if (info->verbose > 1)
+        fprintf(stderr, "datalink=%u, len=%u\n", (unsigned)info->datalink, h->len);
+    info->direction = 0;
+    info->nrbytes = 0;
+
+    switch (info->datalink) {
+    case LINK_ETHERNET:
+        scan_ethernet(info, &f, h->len);
+        break;
+    case LINK_RAW_IP:
+    case LINK_RAW_IP_ALT:
+    case LINK_RAW_IP_LT:
+        scan_raw_ipv4(info, &f, 0, h->len);
+        break;
+    case LINK_COOKED:
+        scan_cooked(info, &f, SLL_HDR_LEN, SLL_PROTO_OFF, h->len);
+        break;
+    case LINK_COOKED2:
+        scan_cooked(info, &f, SLL2_HDR_LEN, SLL2_PROTO_OFF, h->len);
+        break;
+    }
+
+    if (info->nrbytes && info->cb)
+        info->cb(info);
+}
+
+/* Opens a promiscuous capture that hands each frame over within
+   BUFFER_TIMEOUT_MS, or returns NULL. */
+static pcap_t *open_capture(const char *device)
+{
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t *pd;
+
+    if (device[0] == '\0')
+        return NULL;
+    pd = pcap_create(device, errbuf);
+    if (!pd)
+        return NULL;
+    if (pcap_set_snaplen(pd, SNAPLEN) != 0 || pcap_set_promisc(pd, 1) != 0 ||
+        pcap_set_timeout(pd, BUFFER_TIMEOUT_MS) != 0 || pcap_activate(pd) < 0) {
+        pcap_close(pd);
+        return NULL;
+    }
+    return pd;
+}
+
+/* Also the cancellation clean-up of a running capture. */
+static void close_capture(void *arg)
+{
+    PLIBFMSINFO info = arg;
+
+    if (info->pd) {
+        pcap_close(info->pd);
+        info->pd = NULL;
+    }
+}
+
+/* Runs the capture loop until it fails; a cancellation closes the capture. */
+static void run_capture(PLIBFMSINFO info)
+{
+    pthread_cleanup_push(close_capture, info);
+    pcap_loop(info->pd, -1, scan_packets, (u_char *)info);
+    pthread_cleanup_pop(0);
+}
+
+static int fail(PLIBFMSINFO info, int code, const char *line)
+{
+    say(info, line);
+    close_capture(info);
+    return code;
+}
+
+LIBFMS_API int libfms_init(PLIBFMSINFO info)
+{
+    char device[sizeof info->interface];
+    char errbuf[PCAP_ERRBUF_SIZE];
+    bpf_u_int32 net, mask;
+
+    if (!info)
+        return -1;
+    snprintf(device, sizeof device, "%.*s", (int)sizeof device - 1, info->interface);
+
+    info->pd = open_capture(device);
+    if (!info->pd)
+        return fail(info, -4, "Error pcap_open. No root privileges?\n");
+    if (pcap_lookupnet(device, &net, &mask, errbuf) < 0)
+        return fail(info, -5, "Error pcap_lookup.\n");
+    info->datalink = pcap_datalink(info->pd);
+    if (info->datalink < 0)
+        return fail(info, -6, "Error pcap_datalink.\n");
+
+    run_capture(info);
+    return fail(info, -7, "Error pcap_loop.\n");
+}
+
+LIBFMS_API void libfms_deinit(PLIBFMSINFO info)
+{
+    if (info && info->verbose)
+        fprintf(stderr, "Deinit, Interface %s no longer monitored\n", info->interface);
+}
+
+/* Reads the kernel's IPv4 interface list into a buffer sized from its own
+   answer; the caller frees ifc->ifc_buf.  Returns 0 or -1. */
+static int read_interface_list(int fd, struct ifconf *ifc)
+{
+    int size;
+
+    ifc->ifc_len = 0;
+    ifc->ifc_buf = NULL;
+    if (ioctl(fd, SIOCGIFCONF, ifc) < 0)
+        return -1;
+    /* One entry of slack tells a complete answer from a truncated one. */
+    for (size = ifc->ifc_len + (int)sizeof(struct ifreq);; size *= 2) {
+        char *buf = realloc(ifc->ifc_buf, (size_t)size);
+        if (!buf)
+            break;
+        ifc->ifc_buf = buf;
+        ifc->ifc_len = size;
+        if (ioctl(fd, SIOCGIFCONF, ifc) < 0)
+            break;
+        if (ifc->ifc_len < size)
+            return 0;
+    }
+    free(ifc->ifc_buf);
+    ifc->ifc_buf = NULL;
+    return -1;
+}
+
+static void print_interface_used(const LIBFMSINFO *info)
+{
+    char ip_text[INET_ADDRSTRLEN], mask_text[INET_ADDRSTRLEN];
+    const uint8_t *m = info->ownmac;
+
+    ipv4_text(info->ownip, ip_text);
+    ipv4_text(info->netmask, mask_text);
+    fprintf(stderr,
+            "Interface used : '%s'\n     Local MAC :  %.2X:%.2X:%.2X:%.2X:%.2X:%.2X\n"
+            "     Local IP  :  %s\n     Netmask   :  %s\n",
+            info->interface, m[0], m[1], m[2], m[3], m[4], m[5], ip_text, mask_text);
+}
+
+/* Fills the record from the interface named in req, field by field. */
+static int query_interface(int fd, struct ifreq *req, PLIBFMSINFO info)
+{
+    snprintf(info->interface, sizeof info->interface, "%s", req->ifr_name);
+    if (ioctl(fd, SIOCGIFHWADDR, req) < 0)
+        return -3;
+    memcpy(info->ownmac, req->ifr_hwaddr.sa_data, sizeof info->ownmac);
+    if (ioctl(fd, SIOCGIFADDR, req) < 0)
+        return -3;
+    info->ownip = ntohl(((struct sockaddr_in *)&req->ifr_addr)->sin_addr.s_addr);
+    if (ioctl(fd, SIOCGIFNETMASK, req) < 0)
+        return -3;
+    info->netmask = ntohl(((struct sockaddr_in *)&req->ifr_netmask)->sin_addr.s_addr);
+    if (info->verbose)
+        print_interface_used(info);
+    return 0;
+}
+
+static int resolve_interface(int fd, PLIBFMSINFO info)
+{
+    struct ifconf ifc;
+    int count, i, result = -3;
+
+    if (read_interface_list(fd, &ifc) < 0)
+        return -3;
+    count = ifc.ifc_len / (int)sizeof(struct ifreq);
+    for (i = 0; i < count; i++) {
+        struct ifreq req;
+
+        memset(&req, 0, sizeof req);
+        memcpy(req.ifr_name, ifc.ifc_req[i].ifr_name, IFNAMSIZ - 1);
+        if (info->verbose)
+            fprintf(stderr, "Interface found: '%s'.\n", req.ifr_name);
+        if (i == info->index) {
+            result = query_interface(fd, &req, info);
+            break;
+        }
+    }
+    free(ifc.ifc_buf);
+    return result;
+}
+
+LIBFMS_API int libfms_interfaceinfo(PLIBFMSINFO info)
+{
+    int fd, result;
+
+    if (!info)
+        return -1;
+    fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        say(info, "Error creating socket.\n");
+        return -2;
+    }
+    result = resolve_interface(fd, info);
+    close(fd);
+    return result;
+}

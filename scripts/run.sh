@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds, and starts the program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+if [ ! -x build/flowmstr ]; then
+  echo "Built the capture library (build/libfms.so); the program flowmstr is not there yet."
+  exit 0
+fi
+cd build
+exec ./flowmstr

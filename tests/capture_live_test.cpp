@@ -1,0 +1,369 @@
+// The library on real interfaces: interface resolution and live capture on a
+// veth pair inside the test's own network namespace.  Needs root.
+#include "libfms.h"
+#include "testnet.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Our end is Local, the far end Peer.
+const char *const Local = "fmslive0";
+const char *const Peer = "fmslive1";
+const char *const Remote = "198.51.100.7";
+
+std::atomic<uint64_t> downloaded, uploaded;
+std::atomic<int> frames;
+std::atomic<int64_t> lastCallNs;
+
+void account(PLIBFMSINFO info)
+{
+    (info->direction ? uploaded : downloaded) += info->nrbytes;
+    frames++;
+    lastCallNs = Clock::now().time_since_epoch().count();
+}
+
+void resetCounts()
+{
+    downloaded = 0;
+    uploaded = 0;
+    frames = 0;
+}
+
+std::string shellOutput(const char *command)
+{
+    std::string out;
+    FILE *p = popen(command, "r");
+    for (char buf[256]; fgets(buf, sizeof buf, p);)
+        out += buf;
+    pclose(p);
+    return out;
+}
+
+std::string ipText(uint32_t hostOrder)
+{
+    in_addr a{htonl(hostOrder)};
+    return inet_ntoa(a);
+}
+
+std::string macText(const uint8_t *m)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3],
+                  m[4], m[5]);
+    return text;
+}
+
+LIBFMSINFO resolved(const std::string &name)
+{
+    LIBFMSINFO info;
+    for (int i = 0;; i++) {
+        std::memset(&info, 0, sizeof info);
+        info.index = i;
+        if (libfms_interfaceinfo(&info) != 0)
+            throw std::runtime_error("not listed: " + name);
+        if (name == info.interface)
+            break;
+    }
+    info.cb = account;
+    return info;
+}
+
+// A capture running libfms_init on a thread of its own.
+class Capture {
+public:
+    explicit Capture(LIBFMSINFO &info) : info(info)
+    {
+        pthread_create(&thread, nullptr, &Capture::run, this);
+    }
+    ~Capture()
+    {
+        if (running)
+            cancel();
+    }
+    void cancel()
+    {
+        pthread_cancel(thread);
+        pthread_join(thread, nullptr);
+        running = false;
+    }
+    // Sends marker frames until the capture reports one, then clears the counts.
+    void waitUntilCounting(testnet::PacketSocket &peer, const testnet::Frame &marker)
+    {
+        for (int i = 0; i < 100 && frames == 0; i++) {
+            peer.send(marker);
+            std::this_thread::sleep_for(20ms);
+        }
+        ASSERT_GT(frames.load(), 0) << "the capture never counted";
+        std::this_thread::sleep_for(50ms);
+        resetCounts();
+    }
+    std::atomic<int> result{1};
+    bool running = true;
+
+private:
+    static void *run(void *self)
+    {
+        auto *c = static_cast<Capture *>(self);
+        c->result = libfms_init(&c->info);
+        return nullptr;
+    }
+    LIBFMSINFO &info;
+    pthread_t thread;
+};
+
+class Live : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        testnet::addVeth(Local, "192.0.2.1/24", Peer, "203.0.113.1/24");
+    }
+    void SetUp() override { resetCounts(); }
+
+    testnet::Frame toLocal(size_t size) const
+    {
+        return testnet::ipv4Frame(testnet::macOf(Local), testnet::macOf(Peer), Remote,
+                                  "192.0.2.1", size);
+    }
+    testnet::Frame fromLocal(size_t size) const
+    {
+        return testnet::ipv4Frame(testnet::macOf(Peer), testnet::macOf(Local), "192.0.2.1",
+                                  Remote, size);
+    }
+};
+
+// `ip -4 -o addr` lists interfaces in the kernel's order, one line per address.
+TEST_F(Live, InterfaceInfoFollowsTheKernelList)
+{
+    std::istringstream listing(shellOutput("ip -4 -o addr show"));
+    std::string line;
+    int index = 0;
+    for (; std::getline(listing, line); index++) {
+        std::istringstream fields(line);
+        std::string number, name, family, cidr;
+        fields >> number >> name >> family >> cidr;
+        SCOPED_TRACE(line);
+        LIBFMSINFO info{};
+        info.index = index;
+        ASSERT_EQ(libfms_interfaceinfo(&info), 0);
+        EXPECT_EQ(info.interface, name);
+        EXPECT_EQ(ipText(info.ownip), cidr.substr(0, cidr.find('/')));
+        int prefix = std::stoi(cidr.substr(cidr.find('/') + 1));
+        EXPECT_EQ(info.netmask, prefix ? ~0u << (32 - prefix) : 0u);
+        std::string link = shellOutput(("ip -o link show dev " + name).c_str());
+        EXPECT_NE(link.find("link/" + std::string(name == "lo" ? "loopback " : "ether ") +
+                            macText(info.ownmac)),
+                  std::string::npos)
+            << link;
+    }
+    ASSERT_GE(index, 3);
+    LIBFMSINFO first{};
+    ASSERT_EQ(libfms_interfaceinfo(&first), 0);
+    EXPECT_STREQ(first.interface, "lo");
+
+    for (int beyond : {index, index + 5, -1}) {
+        LIBFMSINFO info{};
+        info.index = beyond;
+        EXPECT_EQ(libfms_interfaceinfo(&info), -3) << beyond;
+    }
+    EXPECT_EQ(libfms_interfaceinfo(nullptr), -1);
+}
+
+TEST_F(Live, InterfaceInfoDiagnostics)
+{
+    LIBFMSINFO info = resolved(Local);
+    info.verbose = 1;
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(libfms_interfaceinfo(&info), 0);
+    std::string text = testing::internal::GetCapturedStderr();
+    std::string mac = macText(info.ownmac);
+    for (char &c : mac)
+        c = static_cast<char>(toupper(c));
+    EXPECT_NE(text.find("Interface found: 'lo'.\n"), std::string::npos);
+    EXPECT_NE(text.find("Interface used : 'fmslive0'\n     Local MAC :  " + mac +
+                        "\n     Local IP  :  192.0.2.1\n     Netmask   :  255.255.255.0\n"),
+              std::string::npos)
+        << text;
+
+    info.index = 999;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(libfms_interfaceinfo(&info), -3);
+    text = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(text.find("Interface used"), std::string::npos);
+    EXPECT_NE(text.find("Interface found: 'fmslive1'.\n"), std::string::npos);
+
+    info.verbose = 0;
+    testing::internal::CaptureStderr();
+    libfms_interfaceinfo(&info);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// Every listed interface stays selectable, beyond what 500 bytes would hold.
+TEST_F(Live, InterfaceInfoReachesLongLists)
+{
+    for (int i = 0; i < 10; i++)
+        testnet::run("ip link add fmsmany" + std::to_string(i) +
+                     " type veth peer name fmsmanyp" + std::to_string(i) +
+                     " && ip addr add 203.0.113." + std::to_string(10 + i) +
+                     "/32 dev fmsmany" + std::to_string(i));
+    int count = 0;
+    for (LIBFMSINFO info{}; libfms_interfaceinfo(&info) == 0; info.index = ++count)
+        ;
+    for (int i = 0; i < 10; i++)
+        testnet::run("ip link del fmsmany" + std::to_string(i));
+    EXPECT_GE(count, 13);
+}
+
+TEST_F(Live, CountsDownloadAndUploadAtWireLength)
+{
+    LIBFMSINFO info = resolved(Local);
+    testnet::PacketSocket peer(Peer), local(Local);
+    Capture capture(info);
+    capture.waitUntilCounting(peer, toLocal(100));
+
+    uint64_t bytes = 0;
+    for (size_t size : {60, 342, 1000, 1514, 1514}) {
+        peer.send(toLocal(size));
+        local.send(fromLocal(size));
+        bytes += size;
+    }
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(downloaded.load(), bytes);
+    EXPECT_EQ(uploaded.load(), bytes);
+    EXPECT_EQ(frames.load(), 10);
+    EXPECT_EQ(info.datalink, 1);
+}
+
+TEST_F(Live, LoneFrameArrivesPromptly)
+{
+    LIBFMSINFO info = resolved(Local);
+    testnet::PacketSocket peer(Peer);
+    Capture capture(info);
+    capture.waitUntilCounting(peer, toLocal(100));
+
+    int64_t worst = 0;
+    for (int i = 0; i < 5; i++) {
+        std::this_thread::sleep_for(300ms);
+        int before = frames;
+        auto sent = Clock::now();
+        peer.send(toLocal(60));
+        while (frames == before && Clock::now() - sent < 2s)
+            std::this_thread::sleep_for(100us);
+        ASSERT_GT(frames.load(), before);
+        worst = std::max(worst, lastCallNs - sent.time_since_epoch().count());
+    }
+    std::printf("lone frame to callback: worst of 5 %.2f ms\n", worst / 1e6);
+    EXPECT_LT(worst, 250'000'000);
+}
+
+TEST_F(Live, CancelEndsTheCaptureAndClosesIt)
+{
+    LIBFMSINFO info = resolved(Local);
+    testnet::PacketSocket peer(Peer);
+    int fds = testnet::openFdCount();
+    Capture capture(info);
+    capture.waitUntilCounting(peer, toLocal(100));
+    EXPECT_GT(testnet::openFdCount(), fds);
+
+    auto start = Clock::now();
+    capture.cancel();
+    auto took = Clock::now() - start;
+    EXPECT_LT(took, 1s);
+    EXPECT_EQ(info.pd, nullptr);
+    EXPECT_EQ(testnet::openFdCount(), fds);
+    std::printf("cancel to joined: %.2f ms\n",
+                std::chrono::duration<double, std::milli>(took).count());
+}
+
+TEST_F(Live, LoopbackCaptureRunsAndCountsNothing)
+{
+    LIBFMSINFO info = resolved("lo");
+    Capture capture(info);
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 20; i++) {
+        sendto(s, "x", 1, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        std::this_thread::sleep_for(10ms);
+    }
+    close(s);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(frames.load(), 0);
+    EXPECT_EQ(capture.result, 1) << "the capture ended";
+}
+
+TEST_F(Live, InterfaceWithoutIpv4)
+{
+    testnet::addVeth("fmsnoip0", "", "fmsnoip1", "");
+    LIBFMSINFO info{};
+    std::strcpy(info.interface, "fmsnoip0");
+    info.verbose = 1;
+    int fds = testnet::openFdCount();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(libfms_init(&info), -5);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error pcap_lookup.\n");
+    EXPECT_EQ(info.pd, nullptr);
+    EXPECT_EQ(testnet::openFdCount(), fds);
+    testnet::run("ip link del fmsnoip0");
+}
+
+TEST_F(Live, CaptureThatCannotOpen)
+{
+    struct Case {
+        const char *name;
+        bool dropPrivileges;
+    } cases[] = {{"", false}, {"nosuchif0", false}, {"fmslive0", true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fflush(nullptr);
+        pid_t child = fork();
+        if (child == 0) {
+            LIBFMSINFO info{};
+            std::strcpy(info.interface, c.name);
+            info.verbose = 1;
+            if (c.dropPrivileges &&
+                (setgroups(0, nullptr) || setresgid(65534, 65534, 65534) ||
+                 setresuid(65534, 65534, 65534)))
+                _exit(99);
+            testing::internal::CaptureStderr();
+            int result = libfms_init(&info);
+            bool quiet = testing::internal::GetCapturedStderr() ==
+                         "Error pcap_open. No root privileges?\n";
+            _exit(result == -4 && info.pd == nullptr && quiet ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(libfms_init(nullptr), -1);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    if (!testnet::enterPrivateNamespace()) {
+        std::fprintf(stderr, "needs root: no private network namespace\n");
+        return 1;
+    }
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,55 @@
+// Test networks: a private network namespace for the test process, veth
+// pairs inside it, and raw frames sent from either end.  Everything lives in
+// the process's own namespace, so it disappears when the process ends.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testnet {
+
+using Mac = std::array<uint8_t, 6>;
+using Frame = std::vector<uint8_t>;
+
+// Moves the calling process into a new network namespace with lo up.
+// Call at the start of main(), before any thread exists.  Needs root.
+bool enterPrivateNamespace();
+
+// Runs a shell command; throws std::runtime_error when it fails.
+void run(const std::string &command);
+
+// Creates a veth pair a <-> b, both up; address is "ip/prefix" or empty.
+void addVeth(const std::string &a, const std::string &addressA,
+             const std::string &b, const std::string &addressB);
+
+Mac macOf(const std::string &interface);
+
+// IPv4 frame of `size` bytes (>= 34) with a plain 20-byte header.
+Frame ipv4Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp,
+                size_t size);
+
+// A frame of `size` bytes with the given EtherType and zero payload.
+Frame etherFrame(const Mac &dst, const Mac &src, uint16_t etherType, size_t size);
+
+// Sends whole link-level frames out of one interface.
+class PacketSocket {
+public:
+    explicit PacketSocket(const std::string &interface);
+    ~PacketSocket();
+    PacketSocket(const PacketSocket &) = delete;
+    PacketSocket &operator=(const PacketSocket &) = delete;
+    void send(const Frame &frame);
+
+private:
+    int fd = -1;
+    int ifindex = 0;
+};
+
+// Open file descriptors and threads of this process.
+int openFdCount();
+int threadCount();
+long residentKiB();
+
+} // namespace testnet
