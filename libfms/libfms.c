@@ -207,6 +207,9 @@ void scan_packets(u_char *user, const struct pcap_pkthdr *h, const u_char *bytes
     PLIBFMSINFO info = (PLIBFMSINFO)user;
     struct frame f = { bytes, h->caplen };
 
+    /* On a busy link the loop may never wait for frames: a cancellation of
+       the capture must also take effect here. */
+    pthread_testcancel();
     if (info->verbose > 1)
         fprintf(stderr, "datalink=%u, len=%u\n", (unsigned)info->datalink, h->len);
     info->direction = 0;
@@ -264,11 +267,15 @@ static void close_capture(void *arg)
     }
 }
 
-/* Runs the capture loop until it fails; a cancellation closes the capture. */
-static void run_capture(PLIBFMSINFO info)
+/* Runs the capture loop until it fails.  Only the loop can be cancelled (at
+   its wait for frames, with the caller's cancel state); a cancellation closes
+   the capture. */
+static void run_capture(PLIBFMSINFO info, int cancel_state)
 {
     pthread_cleanup_push(close_capture, info);
+    pthread_setcancelstate(cancel_state, NULL);
     pcap_loop(info->pd, -1, scan_packets, (u_char *)info);
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, NULL);
     pthread_cleanup_pop(0);
 }
 
@@ -279,16 +286,13 @@ static int fail(PLIBFMSINFO info, int code, const char *line)
     return code;
 }
 
-LIBFMS_API int libfms_init(PLIBFMSINFO info)
+static int capture(PLIBFMSINFO info, int cancel_state)
 {
     char device[sizeof info->interface];
     char errbuf[PCAP_ERRBUF_SIZE];
     bpf_u_int32 net, mask;
 
-    if (!info)
-        return -1;
     snprintf(device, sizeof device, "%.*s", (int)sizeof device - 1, info->interface);
-
     info->pd = open_capture(device);
     if (!info->pd)
         return fail(info, -4, "Error pcap_open. No root privileges?\n");
@@ -298,8 +302,22 @@ LIBFMS_API int libfms_init(PLIBFMSINFO info)
     if (info->datalink < 0)
         return fail(info, -6, "Error pcap_datalink.\n");
 
-    run_capture(info);
+    run_capture(info, cancel_state);
     return fail(info, -7, "Error pcap_loop.\n");
+}
+
+LIBFMS_API int libfms_init(PLIBFMSINFO info)
+{
+    int cancel_state, result;
+
+    if (!info)
+        return -1;
+    /* A cancellation while the capture opens would leak the half-open handle:
+       it waits for the loop. */
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel_state);
+    result = capture(info, cancel_state);
+    pthread_setcancelstate(cancel_state, NULL);
+    return result;
 }
 
 LIBFMS_API void libfms_deinit(PLIBFMSINFO info)

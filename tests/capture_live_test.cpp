@@ -291,6 +291,33 @@ TEST_F(Live, CancelEndsTheCaptureAndClosesIt)
                 std::chrono::duration<double, std::milli>(took).count());
 }
 
+// Cancelled while it opens, or while a flood never lets it wait: still ends
+// promptly and leaves no descriptor open.
+TEST_F(Live, CancelAtAnyMoment)
+{
+    LIBFMSINFO info = resolved(Local);
+    int fds = testnet::openFdCount();
+    for (int i = 0; i < 50; i++)
+        Capture(info).cancel();
+    EXPECT_EQ(testnet::openFdCount(), fds);
+
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        testnet::PacketSocket peer(Peer);
+        testnet::Frame frame = toLocal(60);
+        while (flooding)
+            peer.send(frame);
+    });
+    Capture capture(info);
+    std::this_thread::sleep_for(300ms);
+    auto start = Clock::now();
+    capture.cancel();
+    EXPECT_LT(Clock::now() - start, 1s);
+    flooding = false;
+    flood.join();
+    EXPECT_EQ(testnet::openFdCount(), fds);
+}
+
 TEST_F(Live, LoopbackCaptureRunsAndCountsNothing)
 {
     LIBFMSINFO info = resolved("lo");
