@@ -1,0 +1,148 @@
+#include "inifile.h"
+
+#include <QRegularExpression>
+
+static bool isEmptyLine(const QString &line)
+{
+    return line.trimmed().isEmpty();
+}
+
+// The name inside "[name]", or a null string when the line is no section header.
+static QString sectionName(const QString &line)
+{
+    const QString trimmed = line.trimmed();
+    if (!trimmed.startsWith(u'[') || !trimmed.endsWith(u']'))
+        return QString();
+    return trimmed.mid(1, trimmed.size() - 2).trimmed();
+}
+
+// The key of a "key=value" line, or a null string for comments and other lines.
+static QString keyName(const QString &line)
+{
+    const QString trimmed = line.trimmed();
+    const qsizetype eq = trimmed.indexOf(u'=');
+    if (eq < 0 || trimmed.startsWith(u';') || trimmed.startsWith(u'#'))
+        return QString();
+    return trimmed.left(eq).trimmed();
+}
+
+// Leaves exactly one empty line after the last line of a section.
+static void closeSection(QStringList &lines)
+{
+    while (!lines.isEmpty() && isEmptyLine(lines.last()))
+        lines.removeLast();
+    lines.append(QString());
+}
+
+IniText::IniText(const QString &text)
+{
+    QStringList lines = text.split(u'\n');
+    if (lines.constLast().isEmpty())
+        lines.removeLast(); // the "\n" ending the last line
+
+    bool inSection = false;
+    for (const QString &line : std::as_const(lines)) {
+        if (!sectionName(line).isNull()) {
+            if (inSection)
+                closeSection(m_lines);
+            inSection = true;
+        }
+        m_lines.append(line);
+    }
+    if (inSection)
+        closeSection(m_lines);
+}
+
+std::optional<QString> IniText::value(const QString &section, const QString &key) const
+{
+    const int header = findSection(section);
+    const int line = header < 0 ? -1 : findKey(header, key);
+    if (line < 0)
+        return std::nullopt;
+    const QString &text = m_lines.at(line);
+    return text.mid(text.indexOf(u'=') + 1).trimmed();
+}
+
+void IniText::setValue(const QString &section, const QString &key, const QString &value)
+{
+    int header = findSection(section);
+    if (header < 0) {
+        m_lines << u'[' + section + u']' << QString();
+        header = m_lines.size() - 2;
+    }
+    const int line = findKey(header, key);
+    if (line >= 0)
+        m_lines[line] = keyName(m_lines.at(line)) + u'=' + value;
+    else
+        m_lines.insert(lastContentLine(header) + 1, key + u'=' + value);
+}
+
+QString IniText::text() const
+{
+    QString text;
+    for (const QString &line : m_lines)
+        text += line + u'\n';
+    return text;
+}
+
+int IniText::findSection(const QString &section) const
+{
+    for (int i = 0; i < m_lines.size(); ++i) {
+        if (sectionName(m_lines.at(i)).compare(section, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+int IniText::sectionEnd(int header) const
+{
+    int i = header + 1;
+    while (i < m_lines.size() && sectionName(m_lines.at(i)).isNull())
+        ++i;
+    return i;
+}
+
+int IniText::findKey(int header, const QString &key) const
+{
+    const int end = sectionEnd(header);
+    for (int i = header + 1; i < end; ++i) {
+        if (keyName(m_lines.at(i)).compare(key, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+int IniText::lastContentLine(int header) const
+{
+    int i = sectionEnd(header) - 1;
+    while (i > header && isEmptyLine(m_lines.at(i)))
+        --i;
+    return i;
+}
+
+std::optional<int32_t> parseIniInt(const QString &text)
+{
+    static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
+    static const QRegularExpression hex(QStringLiteral("^(?:0[xX]|\\$)([0-9a-fA-F]+)$"));
+
+    bool ok = false;
+    if (const QRegularExpressionMatch match = hex.match(text); match.hasMatch()) {
+        const qulonglong bits = match.capturedView(1).toULongLong(&ok, 16);
+        if (ok && bits <= 0xFFFFFFFFu)
+            return static_cast<int32_t>(static_cast<uint32_t>(bits));
+    } else if (decimal.match(text).hasMatch()) {
+        const qlonglong number = text.toLongLong(&ok);
+        if (ok && number >= INT32_MIN && number <= INT32_MAX)
+            return static_cast<int32_t>(number);
+    }
+    return std::nullopt;
+}
+
+int32_t readIniInt(const IniText &ini, const QString &section, const QString &key,
+                   int32_t fallback)
+{
+    const std::optional<QString> text = ini.value(section, key);
+    if (!text)
+        return fallback;
+    return parseIniInt(*text).value_or(fallback);
+}

@@ -1,0 +1,36 @@
+#ifndef SETTINGSFILE_H
+#define SETTINGSFILE_H
+
+#include "inifile.h"
+
+#include <QPoint>
+#include <QString>
+
+#include <cstdint>
+#include <stdexcept>
+
+// The program's settings values, kept in section [settings] of the ini file.
+struct Settings {
+    int32_t location = 0;   // 0: PC connected to the DSL modem directly, 1: not
+    int32_t interface = 1;  // 0-based interface number
+    int32_t firstrun = 0;   // 0: first-run flow still to run
+    int32_t speed = 768;    // line's maximum speed, kbit/s (read only)
+    int32_t debuglevel = 0; // diagnostics level (read only)
+    int32_t stayontop = 1;
+};
+
+class SettingsFileError : public std::runtime_error
+{
+    using runtime_error::runtime_error;
+};
+
+// "" when the file does not exist; throws when it exists but can't be read.
+QString readSettingsFile(const QString &path);
+// Replaces the file atomically, so it is never left half written.
+void writeSettingsFile(const QString &path, const QString &text);
+
+// topLeft: in = fallback window position, out = read position.
+void readSettings(const IniText &ini, Settings &s, QPoint &topLeft);
+void writeSettings(IniText &ini, const Settings &s, QPoint topLeft);
+
+#endif // SETTINGSFILE_H

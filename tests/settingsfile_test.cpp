@@ -1,0 +1,292 @@
+#include "settingsfile.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static const uid_t nobody = 65534;
+
+static QString errorOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const SettingsFileError &e) {
+        return e.what();
+    }
+    return QString();
+}
+
+// Runs body in a child process that never returns into the test runner; as
+// user nobody when asked, since root ignores permission bits.
+static pid_t forkChild(const std::function<bool()> &body, bool asNobody = false)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    if (asNobody && (setgroups(0, nullptr) || setresgid(nobody, nobody, nobody)
+                     || setresuid(nobody, nobody, nobody)))
+        _exit(2);
+    try {
+        _exit(body() ? 0 : 1);
+    } catch (...) {
+        _exit(3);
+    }
+}
+
+// The child's exit code, or minus the signal that ended it.
+static int waitChild(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+static void setMode(const QString &path, int mode)
+{
+    chmod(QFile::encodeName(path).constData(), mode);
+}
+
+static int modeOf(const QString &path)
+{
+    struct stat st = {};
+    stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+static QString settingsText(const Settings &s, QPoint topLeft, const QString &base = QString())
+{
+    IniText ini(base);
+    writeSettings(ini, s, topLeft);
+    return ini.text();
+}
+
+class SettingsFileTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parseIniInt_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("expected");
+
+        QTest::newRow("zero") << "0" << true << 0;
+        QTest::newRow("negative") << "-5" << true << -5;
+        QTest::newRow("plus sign") << "+7" << true << 7;
+        QTest::newRow("letters") << "abc" << false << 0;
+        QTest::newRow("empty") << "" << false << 0;
+        QTest::newRow("trailing junk") << "12a" << false << 0;
+        QTest::newRow("0x") << "0x400" << true << 1024;
+        QTest::newRow("0X") << "0X1f" << true << 31;
+        QTest::newRow("dollar") << "$10" << true << 16;
+        QTest::newRow("0x alone") << "0x" << false << 0;
+        QTest::newRow("dollar alone") << "$" << false << 0;
+        QTest::newRow("largest") << "2147483647" << true << 2147483647;
+        QTest::newRow("too large") << "2147483648" << false << 0;
+        QTest::newRow("smallest") << "-2147483648" << true << int(INT32_MIN);
+        QTest::newRow("hex all ones") << "0xFFFFFFFF" << true << -1;
+        QTest::newRow("hex too long") << "0x100000000" << false << 0;
+    }
+
+    void parseIniInt()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(int, expected);
+
+        const std::optional<int32_t> result = ::parseIniInt(text);
+        QCOMPARE(result.has_value(), valid);
+        if (valid)
+            QCOMPARE(*result, expected);
+    }
+
+    void readSettings_data()
+    {
+        // location, interface, firstrun, speed, debuglevel, stayontop, left, top
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("expected");
+
+        QTest::newRow("empty") << "" << QList<int>{0, 1, 0, 768, 0, 1, 10, 20};
+        QTest::newRow("full")
+            << "[settings]\nlocation=1\ninterface=3\nfirstrun=1\nspeed=1024\n"
+               "debuglevel=2\ntop=-30\nleft=400\nstayontop=0\n"
+            << QList<int>{1, 3, 1, 1024, 2, 0, 400, -30};
+        QTest::newRow("case and spaces")
+            << "[ Settings ]\nLOCATION = 1\n  Interface=  0x10 \nTOP= 12 \n"
+            << QList<int>{1, 16, 0, 768, 0, 1, 10, 12};
+        QTest::newRow("comments and lines without =")
+            << "location=5\n[settings]\n; location=6\n# interface=7\nspeed 100\nfirstrun=1\n"
+            << QList<int>{0, 1, 1, 768, 0, 1, 10, 20};
+        QTest::newRow("other sections")
+            << "[other]\nlocation=5\n[settings]\ninterface=2\n[more]\nfirstrun=1\nleft=3\n"
+            << QList<int>{0, 2, 0, 768, 0, 1, 10, 20};
+        QTest::newRow("unusable values, speed not clamped")
+            << "[settings]\nlocation=x\ninterface=\nspeed=-1\nleft=99999999999\ntop=1 2\n"
+            << QList<int>{0, 1, 0, -1, 0, 1, 10, 20};
+    }
+
+    void readSettings()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, expected);
+
+        Settings s;
+        QPoint topLeft(10, 20);
+        ::readSettings(IniText(text), s, topLeft);
+        QCOMPARE(QList<int>({s.location, s.interface, s.firstrun, s.speed, s.debuglevel,
+                             s.stayontop, topLeft.x(), topLeft.y()}),
+                 expected);
+    }
+
+    void writeFromNothing()
+    {
+        QCOMPARE(settingsText(Settings(), QPoint(5, 7)),
+                 "[settings]\nlocation=0\ninterface=1\nfirstrun=0\ntop=7\nleft=5\nstayontop=1\n\n");
+    }
+
+    void writeKeepsOtherLines_data()
+    {
+        // Saved three times with location 1, interface -2, left -3, top 4.
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("hand-added keys and foreign section")
+            << "; mine\n[settings]\nspeed=1024\nlocation=0\ndebuglevel=2\n[other]\n; note\nlocation=9\n"
+            << "; mine\n[settings]\nspeed=1024\nlocation=1\ndebuglevel=2\ninterface=-2\n"
+               "firstrun=0\ntop=4\nleft=-3\nstayontop=1\n\n[other]\n; note\nlocation=9\n\n";
+        QTest::newRow("own order kept")
+            << "[Settings]\nStayOnTop=0\nleft = 8\ntop=9\nfirstrun=1\ninterface=1\nlocation=0\n"
+            << "[Settings]\nStayOnTop=1\nleft=-3\ntop=4\nfirstrun=0\ninterface=-2\nlocation=1\n\n";
+        QTest::newRow("missing keys at end of section")
+            << "[settings]\ntop=0\n\nspeed=2\n\n\n\n[other]\na=1"
+            << "[settings]\ntop=4\n\nspeed=2\nlocation=1\ninterface=-2\nfirstrun=0\n"
+               "left=-3\nstayontop=1\n\n[other]\na=1\n\n";
+        QTest::newRow("missing section after others")
+            << "; head\n[a]\nx=1\n[b]\n"
+            << "; head\n[a]\nx=1\n\n[b]\n\n[settings]\nlocation=1\ninterface=-2\n"
+               "firstrun=0\ntop=4\nleft=-3\nstayontop=1\n\n";
+    }
+
+    void writeKeepsOtherLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+
+        Settings s;
+        s.location = 1;
+        s.interface = -2;
+        for (int i = 0; i < 3; ++i)
+            text = settingsText(s, QPoint(-3, 4), text);
+        QCOMPARE(text, expected);
+    }
+
+    void missingFileOrDirectory()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("flowmstr.ini");
+        QCOMPARE(readSettingsFile(path), QString(""));
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(errorOf([&] { readSettingsFile(dir.path()); }), "Cannot open file " + dir.path());
+        QCOMPARE(errorOf([&] { writeSettingsFile(dir.path(), "x\n"); }),
+                 "Cannot create file " + dir.path());
+    }
+
+    void permissionErrors_data()
+    {
+        QTest::addColumn<int>("dirMode");
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<bool>("write");
+
+        QTest::newRow("unreadable file") << 0755 << 0200 << false;
+        QTest::newRow("read-only file") << 0755 << 0444 << true;
+        QTest::newRow("read-only directory") << 0555 << 0644 << true;
+    }
+
+    void permissionErrors()
+    {
+        QFETCH(int, dirMode);
+        QFETCH(int, fileMode);
+        QFETCH(bool, write);
+        if (geteuid() != 0)
+            QSKIP("needs root to switch to user nobody");
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("flowmstr.ini");
+        const QString old = "[settings]\nlocation=1\n";
+        writeSettingsFile(path, old);
+        for (const QString &p : {dir.path(), path})
+            QCOMPARE(chown(QFile::encodeName(p).constData(), nobody, nobody), 0);
+        setMode(path, fileMode);
+        setMode(dir.path(), dirMode);
+
+        const pid_t pid = forkChild([&] {
+            if (write)
+                return errorOf([&] { writeSettingsFile(path, "new\n"); }) == "Cannot create file " + path;
+            return errorOf([&] { readSettingsFile(path); }) == "Cannot open file " + path;
+        }, true);
+        QCOMPARE(waitChild(pid), 0);
+        QCOMPARE(readSettingsFile(path), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"flowmstr.ini"});
+    }
+
+    void permissionsSurvive_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("0600") << 0600;
+        QTest::newRow("0644") << 0644;
+        QTest::newRow("0664") << 0664;
+    }
+
+    void permissionsSurvive()
+    {
+        QFETCH(int, mode);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("flowmstr.ini");
+        writeSettingsFile(path, "old\n");
+        setMode(path, mode);
+        writeSettingsFile(path, "new\n");
+        QCOMPARE(readSettingsFile(path), QString("new\n"));
+        QCOMPARE(modeOf(path), mode);
+    }
+
+    // A save killed at any moment leaves the old or the complete new file.
+    void killedSave()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("flowmstr.ini");
+        const QString filler = "[other]\n" + QString("line=%1\n").arg(QString(40, u'x')).repeated(400000);
+        Settings s;
+        const QString first = settingsText(s, QPoint(), filler);
+        s.location = 1;
+        const QString second = settingsText(s, QPoint(), filler);
+        writeSettingsFile(path, first);
+
+        for (int delay : {2, 5, 10, 20, 40}) {
+            const pid_t pid = forkChild([&] {
+                for (int i = 0;; ++i)
+                    writeSettingsFile(path, i % 2 ? first : second);
+                return true;
+            });
+            QTest::qSleep(delay);
+            kill(pid, SIGKILL);
+            QCOMPARE(waitChild(pid), -SIGKILL);
+
+            const QString text = readSettingsFile(path);
+            QVERIFY(text == first || text == second);
+            QVERIFY(readIniInt(IniText(text), "settings", "location", -1) >= 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(SettingsFileTest)
+#include "settingsfile_test.moc"
