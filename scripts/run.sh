@@ -3,9 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-if [ ! -x build/flowmstr ]; then
-  echo "Built the capture library (build/libfms.so); the program flowmstr is not there yet."
+if [ ! -x build/bin/flowmstr ]; then
+  echo "Built the capture library (build/bin/libfms.so); the program flowmstr is not there yet."
   exit 0
 fi
-cd build
+cd build/bin
 exec ./flowmstr
