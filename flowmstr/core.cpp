@@ -1,8 +1,16 @@
 #include "core.h"
 
 #include "capturethread.h"
+#include "display.h"
+#include "features.h"
+#include "forms.h"
 
+#include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
 
 const QString SettingsFileName = QStringLiteral("flowmstr.ini");
 Settings settings;
@@ -11,11 +19,107 @@ Settings settings;
 // on its own.
 static constexpr int CaptureStopTimeoutMs = 2000;
 
-TMainForm::TMainForm(QWidget *parent) : QWidget(parent) {}
+static const QColor Zone1Colour(64, 64, 64);     // up to 56 kbit/s
+static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
+static const QColor Zone3Colour(160, 160, 160);  // up to `speed`
+static const QColor BarColour(255, 0, 85);
+
+static qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+TMainForm::TMainForm(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      Popup(new QMenu(this)), Timer1(new QTimer(this)),
+      LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
+      SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14))),
+      tickClock(monotonicMs)
+{
+    ui.setupUi(this);
+    move(639, 459);  // the design position, until the settings say otherwise
+    applyFormFont(this);
+    ui.Image1->setPixmap(transparentPixmap(QStringLiteral(":/images/logo.png")));
+    ui.Image2->setPixmap(transparentPixmap(QStringLiteral(":/images/productname.png")));
+    Popup->addActions({ui.OnTop, ui.Einstellungen, ui.Hilfe1, ui.N1, ui.Schliessen});
+    connect(this, &QWidget::customContextMenuRequested, this,
+            [this](QPoint at) { Popup->popup(mapToGlobal(at)); });
+
+    // The gauge and the scale paint every pixel themselves: nothing is
+    // erased first.  The readouts leave a strip that shows the panel.
+    ui.Gauge->setAttribute(Qt::WA_OpaquePaintEvent);
+    ui.Scale->setAttribute(Qt::WA_OpaquePaintEvent);
+    connect(ui.LargeBox, &PaintBox::painting, this,
+            [this](QPainter &p) { BoxPaint(ui.LargeBox, p); });
+    connect(ui.SmallBox, &PaintBox::painting, this,
+            [this](QPainter &p) { BoxPaint(ui.SmallBox, p); });
+    connect(ui.Gauge, &PaintBox::painting, this, &TMainForm::GaugePaint);
+    connect(ui.Scale, &PaintBox::painting, this, &TMainForm::ScalePaint);
+    connect(ui.Gauge, &PaintBox::mouseMoved, this, &TMainForm::GaugeMouseMove);
+
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
+    Timer1->start();
+    lastTickMs = tickClock();
+
+    FormCreate();
+}
 
 TMainForm::~TMainForm()
 {
     stopCaptureThread();
+}
+
+void TMainForm::setTickClock(std::function<qint64()> clock)
+{
+    tickClock = std::move(clock);
+    lastTickMs = tickClock();
+}
+
+void TMainForm::FormCreate()
+{
+    settings = Settings();
+    downloadBytes = 0;
+    uploadBytes = 0;
+    try {
+        LoadSettings();
+    } catch (const SettingsFileError &e) {
+        showError(this, QString::fromStdString(e.what()));
+        return;
+    }
+    if (settings.speed <= 0)
+        settings.speed = 768;
+    ui.OnTop->setChecked(settings.stayontop != 0);
+    setWindowFlag(Qt::WindowStaysOnTopHint, ui.OnTop->isChecked());
+    try {
+        if (settings.firstrun == 0)
+            runFirstRun();
+        RestartCapture();
+    } catch (...) {
+        // Errors of the first-run dialogs or of starting the capture are
+        // dropped: the window then simply shows 0.
+    }
+    // The layout fixes the window's size (156 x 87) once and for all.
+}
+
+void TMainForm::runFirstRun()
+{
+    settings.firstrun = 1;
+    TFeatForm(this).exec();
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    try {
+        SaveSettings();
+    } catch (const SettingsFileError &e) {
+        showError(this, QString::fromStdString(e.what()));
+        event->ignore();  // the window stays open; closing can be tried again
+    }
 }
 
 void TMainForm::LoadSettings()
@@ -31,6 +135,65 @@ void TMainForm::SaveSettings()
     IniText ini(readSettingsFile(SettingsFileName));
     writeSettings(ini, settings, pos());
     writeSettingsFile(SettingsFileName, ini.text());
+}
+
+// The tick: takes both byte counts, turns them into rates over the time that
+// really passed, and shows them.
+void TMainForm::SecondTimer()
+{
+    const qint64 now = tickClock();
+    const qint64 elapsed = now - lastTickMs;
+    lastTickMs = now;
+    downloadRate = rateKbit(downloadBytes.exchange(0), elapsed);
+    uploadRate = rateKbit(uploadBytes.exchange(0), elapsed);
+    DrawNumbers();
+    ui.Gauge->repaint();
+}
+
+void TMainForm::DrawNumbers()
+{
+    ui.LargeBox->repaint();
+    ui.SmallBox->repaint();
+}
+
+// Draws a readout's four cells, right-aligned, from its glyph list.
+void TMainForm::BoxPaint(const PaintBox *sender, QPainter &painter)
+{
+    const bool large = sender == ui.LargeBox;
+    const QList<QPixmap> &glyphs = large ? LargeNumbers : SmallNumbers;
+    const std::array<int, 4> cells = digitCells(large ? downloadRate : uploadRate);
+    for (int i = 0; i < 4; ++i)
+        painter.drawPixmap(i * glyphs[0].width(), 0, glyphs[cells[i]]);
+}
+
+void TMainForm::GaugePaint(QPainter &painter)
+{
+    const int width = ui.Gauge->width(), height = ui.Gauge->height();
+    const int m56 = markColumn(width, settings.speed, 56);
+    const int m128 = markColumn(width, settings.speed, 128);
+    painter.fillRect(ui.Gauge->rect(), palette().color(QPalette::Window));
+    painter.fillRect(m56 - 2, 0, 1, height, Zone1Colour);
+    painter.fillRect(m128 - 2, 0, 1, height, Zone2Colour);
+    const int bar = barLength(downloadRate, width, settings.speed);
+    if (bar > 0)
+        painter.fillRect(0, 0, bar, height, BarColour);
+}
+
+void TMainForm::ScalePaint(QPainter &painter)
+{
+    const int width = ui.Scale->width(), height = ui.Scale->height();
+    const int m56 = std::min(markColumn(width, settings.speed, 56), width);
+    const int m128 = std::min(markColumn(width, settings.speed, 128), width);
+    painter.fillRect(0, 0, m56, height, Zone1Colour);
+    if (m128 > m56)
+        painter.fillRect(m56, 0, m128 - m56, height, Zone2Colour);
+    if (width > m128)
+        painter.fillRect(m128, 0, width - m128, height, Zone3Colour);
+}
+
+void TMainForm::GaugeMouseMove(int x, int)
+{
+    ui.Gauge->setToolTip(gaugeHint(x, ui.Gauge->width(), settings.speed, ui.Gauge->toolTip()));
 }
 
 void TMainForm::RestartCapture()

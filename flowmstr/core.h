@@ -3,9 +3,14 @@
 #define CORE_H
 
 #include "settingsfile.h"
+#include "ui_mainform.h"
 
 #include <QWidget>
 
+#include <functional>
+
+class QMenu;
+class QTimer;
 class TMyThread;
 
 // The settings file, in the working directory.
@@ -29,10 +34,36 @@ public:
     void SaveSettings();
     // Stops monitoring, resolves `interface` again and starts a new capture.
     void RestartCapture();
+    // Repaints both readouts with the figures of the last tick.
+    void DrawNumbers();
+
+    // The monotonic clock, in milliseconds, that the tick measures with.
+    void setTickClock(std::function<qint64()> clock);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void FormCreate();
+    void runFirstRun();
+    void SecondTimer();
+    void BoxPaint(const PaintBox *sender, QPainter &painter);
+    void GaugePaint(QPainter &painter);
+    void ScalePaint(QPainter &painter);
+    void GaugeMouseMove(int x, int y);
     void CaptureThreadEnded();
     void stopCaptureThread();
+
+    Ui::TMainForm ui;
+    QMenu *Popup;
+    QTimer *Timer1;
+    QList<QPixmap> LargeNumbers;
+    QList<QPixmap> SmallNumbers;
+
+    std::function<qint64()> tickClock;
+    qint64 lastTickMs = 0;
+    int64_t downloadRate = 0;  // kbit/s of the last tick
+    int64_t uploadRate = 0;
 
     TMyThread *captureThread = nullptr;
 };

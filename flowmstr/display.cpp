@@ -1,0 +1,46 @@
+#include "display.h"
+
+#include <algorithm>
+#include <cmath>
+
+int64_t rateKbit(uint64_t bytes, int64_t elapsedMs)
+{
+    // Bits per millisecond are kbit/s.
+    return static_cast<int64_t>(bytes * 8 / static_cast<uint64_t>(std::max<int64_t>(elapsedMs, 1)));
+}
+
+std::array<int, 4> digitCells(int64_t rate)
+{
+    const int value = static_cast<int>(std::clamp<int64_t>(rate, 0, 9999));
+    std::array<int, 4> cells = {value / 1000, value / 100 % 10, value / 10 % 10, value % 10};
+    for (int i = 0, limit = 1000; i < 3 && value < limit; ++i, limit /= 10)
+        cells[i] = BlankGlyph;
+    return cells;
+}
+
+int nearestEven(double value)
+{
+    return static_cast<int>(std::nearbyint(value));  // the default rounding mode: to even
+}
+
+int markColumn(int width, int speed, int kbit)
+{
+    return nearestEven(double(width) / speed * kbit);
+}
+
+int barLength(int64_t rate, int width, int speed)
+{
+    // A bar beyond the control looks like a full one.
+    return nearestEven(std::clamp(double(rate * width) / speed, 0.0, double(width)));
+}
+
+QString gaugeHint(int x, int width, int speed, const QString &current)
+{
+    if (x < 0 || x > width)
+        return current;
+    if (x < markColumn(width, speed, 56))
+        return QStringLiteral("max. Speed mit Orba-Net: 56 kbit/s");
+    if (x < markColumn(width, speed, 128))
+        return QStringLiteral("max. Speed mit Orba-ISDN: 128 kbit/s");
+    return QStringLiteral("max. Speed mit Orba-DSL: %1 kbit/s").arg(speed);
+}

@@ -1,0 +1,32 @@
+// Arithmetic of the main window's displays, kept apart from the widgets:
+// rates, digit cells, gauge and scale geometry, the gauge's hints.
+#ifndef DISPLAY_H
+#define DISPLAY_H
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+// kbit/s (k = 1000) of `bytes` counted over `elapsedMs` milliseconds; for
+// exactly 1000 ms that is (bytes * 8) div 1000.
+int64_t rateKbit(uint64_t bytes, int64_t elapsedMs);
+
+// Glyph index per readout cell (thousands to units); 10 is a blank cell.
+// Rates above 9999 show 9999, below 0 show 0.
+constexpr int BlankGlyph = 10;
+std::array<int, 4> digitCells(int64_t rate);
+
+// Nearest integer, a half going to the even neighbour.
+int nearestEven(double value);
+
+// Column of the mark for `kbit` on a control `width` pixels wide.
+int markColumn(int width, int speed, int kbit);
+
+// Columns of the download bar on a control `width` pixels wide.
+int barLength(int64_t rate, int width, int speed);
+
+// The gauge's hint for the pointer at column x, or `current` outside it.
+QString gaugeHint(int x, int width, int speed, const QString &current);
+
+#endif // DISPLAY_H

@@ -1,0 +1,20 @@
+// The features dialog shown on the first start and from the download readout.
+#ifndef FEATURES_H
+#define FEATURES_H
+
+#include "ui_featform.h"
+
+#include <QDialog>
+
+class TFeatForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TFeatForm(QWidget *parent = nullptr);
+
+private:
+    Ui::TFeatForm ui;
+};
+
+#endif // FEATURES_H

@@ -1,0 +1,28 @@
+// What the program's windows share.
+#ifndef FORMS_H
+#define FORMS_H
+
+#include <QList>
+#include <QPixmap>
+#include <QString>
+
+class QWidget;
+
+// Window caption of the program's message boxes.
+extern const QString ApplicationTitle;
+
+// The design font, "helvetica" with lines 11 pixels high, for a window and
+// its controls.
+void applyFormFont(QWidget *window, int height = 11);
+
+// A picture whose magenta pixels are transparent.
+QPixmap transparentPixmap(const QString &path);
+
+// The images of a list stored side by side in one picture, row by row.
+QList<QPixmap> imageList(const QString &path, QSize cell);
+
+// Reports an error the way unhandled ones are: an error box with the text and
+// a full stop.
+void showError(QWidget *parent, const QString &text);
+
+#endif // FORMS_H

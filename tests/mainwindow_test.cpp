@@ -1,0 +1,349 @@
+// The main window in-process (offscreen): start-up and closing with their
+// settings files, the readouts, the gauge, the scale and their hints.
+#include "capturethread.h"
+#include "core.h"
+#include "testnet.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QColor Fuchsia(255, 0, 255);
+const QColor Zone1(64, 64, 64), Zone2(128, 128, 128), Zone3(160, 160, 160);
+const QColor Bar(255, 0, 85);
+
+// Closes every modal window as soon as it is up, noting its title (and a
+// message box's text).
+class ModalCloser : public QObject
+{
+public:
+    ModalCloser()
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal)
+                return;
+            if (auto *box = qobject_cast<QMessageBox *>(modal))
+                seen << box->text();
+            else
+                seen << modal->windowTitle();
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->accept();
+        });
+        timer.start(5);
+    }
+    QStringList seen;
+
+private:
+    QTimer timer;
+};
+
+void writeFile(const QString &name, const QByteArray &content)
+{
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+template <typename T> T *child(QWidget *form, const char *name)
+{
+    T *found = form->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+QImage grabbed(QWidget *form, const char *name)
+{
+    return child<QWidget>(form, name)->grab().toImage();
+}
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<ModalCloser> closer;
+    std::unique_ptr<TMainForm> form;
+    qint64 now = 0;
+
+    // A main window started in a fresh directory holding `ini` (if any), with
+    // a clock that the test moves.
+    void start(const QByteArray &ini = QByteArray("[settings]\nfirstrun=1\n"))
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(dir->path()));
+        if (!ini.isNull())
+            writeFile(QStringLiteral("flowmstr.ini"), ini);
+        closer = std::make_unique<ModalCloser>();
+        form = std::make_unique<TMainForm>();
+        child<QTimer>(form.get(), "Timer1")->stop();
+        form->setTickClock([this] { return now; });
+        form->show();
+    }
+
+    // One tick after `ms` milliseconds in which `down` and `up` bytes came.
+    void tick(uint32_t down, uint32_t up, qint64 ms = 1000)
+    {
+        downloadBytes = down;
+        uploadBytes = up;
+        now += ms;
+        QMetaObject::invokeMethod(child<QTimer>(form.get(), "Timer1"), "timeout");
+    }
+
+    // The glyph in each readout cell equals the list's image of its digit.
+    void compareReadout(const char *box, const char *glyphs, QSize cell, QList<int> digits)
+    {
+        const QImage shown = grabbed(form.get(), box);
+        const QImage list(QStringLiteral(":/images/%1").arg(QLatin1String(glyphs)));
+        for (int i = 0; i < 4; ++i) {
+            const QImage want = list.copy(QRect(QPoint(digits[i] * cell.width(), 0), cell));
+            const QImage got = shown.copy(QRect(QPoint(i * cell.width(), 0), cell));
+            QCOMPARE(got.convertToFormat(QImage::Format_RGB32),
+                     want.convertToFormat(QImage::Format_RGB32));
+        }
+    }
+
+private slots:
+    void cleanup()
+    {
+        form.reset();
+        closer.reset();
+        QDir::setCurrent(QDir::tempPath());
+        dir.reset();
+    }
+
+    void firstStartInAnEmptyDirectory()
+    {
+        start(QByteArray());
+        QCOMPARE(closer->seen, QStringList{"Orba-DSL FlowMeister - Features"});
+        QCOMPARE(settings.location, 0);
+        QCOMPARE(settings.interface, 1);
+        QCOMPARE(settings.firstrun, 1);
+        QCOMPARE(settings.speed, 768);
+        QCOMPARE(settings.debuglevel, 0);
+        QCOMPARE(form->pos(), QPoint(639, 459));
+        QVERIFY(child<QAction>(form.get(), "OnTop")->isChecked());
+        QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!QFile::exists(QStringLiteral("flowmstr.ini")));
+
+        form->move(100, 50);
+        QVERIFY(form->close());
+        QCOMPARE(readFile(QStringLiteral("flowmstr.ini")),
+                 QByteArray("[settings]\nlocation=0\ninterface=1\nfirstrun=1\ntop=50\nleft=100\n"
+                            "stayontop=1\n\n"));
+    }
+
+    void settingsFromTheFile()
+    {
+        start("[settings]\nfirstrun=1\nstayontop=0\nspeed=-5\ntop=33\nleft=44\n");
+        QVERIFY(closer->seen.isEmpty());
+        QVERIFY(!child<QAction>(form.get(), "OnTop")->isChecked());
+        QVERIFY(!(form->windowFlags() & Qt::WindowStaysOnTopHint));
+        QCOMPARE(settings.speed, 768);
+        QCOMPARE(form->pos(), QPoint(44, 33));
+    }
+
+    void sizeIsFixed()
+    {
+        start();
+        QCOMPARE(form->size(), QSize(156, 87));
+        form->resize(300, 200);
+        QCOMPARE(form->size(), QSize(156, 87));
+    }
+
+    void unreadableSettingsFile()
+    {
+        start(QByteArray());
+        form.reset();
+        closer->seen.clear();
+        QVERIFY(QDir().mkdir(QStringLiteral("flowmstr.ini")));  // exists, can't be read
+        settings.firstrun = 0;
+        form = std::make_unique<TMainForm>();
+        QCOMPARE(closer->seen, QStringList{"Cannot open file flowmstr.ini."});
+        QCOMPARE(settings.firstrun, 0);  // no first-run flow
+    }
+
+    void unwritableSettingsFile()
+    {
+        start();
+        QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));  // nobody creates files here
+        QVERIFY(!form->close());
+        QCOMPARE(closer->seen, QStringList{"Cannot create file flowmstr.ini."});
+        QVERIFY(form->isVisible());
+    }
+
+    void readouts_data()
+    {
+        QTest::addColumn<uint>("down");
+        QTest::addColumn<uint>("up");
+        QTest::addColumn<QList<int>>("large");
+        QTest::addColumn<QList<int>>("small");
+        QTest::newRow("0") << 0u << 0u << QList<int>{10, 10, 10, 0} << QList<int>{10, 10, 10, 0};
+        QTest::newRow("7 and 10") << 7u << 10u << QList<int>{10, 10, 10, 7}
+                                  << QList<int>{10, 10, 1, 0};
+        QTest::newRow("768 and 96") << 768u << 96u << QList<int>{10, 7, 6, 8}
+                                    << QList<int>{10, 10, 9, 6};
+        QTest::newRow("100 and 1000") << 100u << 1000u << QList<int>{10, 1, 0, 0}
+                                      << QList<int>{1, 0, 0, 0};
+        QTest::newRow("9999 and 12000") << 9999u << 12000u << QList<int>{9, 9, 9, 9}
+                                        << QList<int>{9, 9, 9, 9};
+    }
+    void readouts()
+    {
+        QFETCH(uint, down);
+        QFETCH(uint, up);
+        QFETCH(QList<int>, large);
+        QFETCH(QList<int>, small);
+        start();
+        tick(down * 125, up * 125);  // bytes that make exactly that many kbit/s
+        compareReadout("LargeBox", "largenumbers.png", QSize(16, 22), large);
+        compareReadout("SmallBox", "smallnumbers.png", QSize(10, 14), small);
+        QCOMPARE(downloadBytes.load(), 0u);
+        QCOMPARE(uploadBytes.load(), 0u);
+    }
+
+    void readoutsEndAtOneColumn()
+    {
+        start();
+        QWidget *large = child<QWidget>(form.get(), "LargeBox");
+        QWidget *small = child<QWidget>(form.get(), "SmallBox");
+        QCOMPARE(large->mapTo(form.get(), QPoint(63, 0)).x(), 78);
+        QCOMPARE(small->mapTo(form.get(), QPoint(39, 0)).x(), 78);
+        const QImage shown = grabbed(form.get(), "SmallBox");
+        QCOMPARE(shown.pixelColor(39, 13), Fuchsia);  // units cell, bottom right
+        QVERIFY(shown.pixelColor(40, 0) != Fuchsia);  // the strip is not drawn
+    }
+
+    void tickMeasuresTheTimeThatPassed()
+    {
+        start();
+        tick(192000, 0, 2000);  // a tick held up for two seconds
+        compareReadout("LargeBox", "largenumbers.png", QSize(16, 22), {10, 7, 6, 8});
+    }
+
+    void repaintBetweenTicksKeepsTheFigures()
+    {
+        start();
+        tick(768 * 125, 0);
+        downloadBytes = 500 * 125;  // counted since the tick
+        form->repaint();
+        compareReadout("LargeBox", "largenumbers.png", QSize(16, 22), {10, 7, 6, 8});
+        QCOMPARE(grabbed(form.get(), "Gauge").pixelColor(149, 3), Bar);
+    }
+
+    void gauge_data()
+    {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<uint>("rate");
+        QTest::addColumn<int>("bar");
+        QTest::addColumn<int>("mark56");  // column, or -1 when off the gauge
+        QTest::addColumn<int>("mark128");
+        QTest::newRow("768, idle") << 768 << 0u << 0 << 9 << 23;
+        QTest::newRow("768, 64") << 768 << 64u << 12 << 9 << 23;
+        QTest::newRow("768, 192") << 768 << 192u << 38 << 9 << 23;
+        QTest::newRow("768, 384") << 768 << 384u << 75 << 9 << 23;
+        QTest::newRow("768, full") << 768 << 768u << 150 << 9 << 23;
+        QTest::newRow("768, beyond") << 768 << 12000u << 150 << 9 << 23;
+        QTest::newRow("100") << 100 << 0u << 0 << 82 << -1;
+        QTest::newRow("6000") << 6000 << 0u << 0 << -1 << 1;
+    }
+    void gauge()
+    {
+        QFETCH(int, speed);
+        QFETCH(uint, rate);
+        QFETCH(int, bar);
+        QFETCH(int, mark56);
+        QFETCH(int, mark128);
+        start(QStringLiteral("[settings]\nfirstrun=1\nspeed=%1\n").arg(speed).toLatin1());
+        tick(rate * 125, 0);
+        const QImage gauge = grabbed(form.get(), "Gauge");
+        QCOMPARE(gauge.size(), QSize(150, 7));
+        const QColor background = form->palette().color(QPalette::Window);
+        for (int x = 0; x < 150; ++x) {
+            QColor want = background;
+            if (x < bar)
+                want = Bar;
+            else if (x == mark56)
+                want = Zone1;
+            else if (x == mark128)
+                want = Zone2;
+            QCOMPARE(gauge.pixelColor(x, 0), want);
+            QCOMPARE(gauge.pixelColor(x, 6), want);
+        }
+    }
+
+    void scale_data()
+    {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<int>("end1");  // first column after each zone
+        QTest::addColumn<int>("end2");
+        QTest::newRow("768") << 768 << 11 << 25;
+        QTest::newRow("100") << 100 << 85 << 152;
+        QTest::newRow("6000") << 6000 << 1 << 3;
+    }
+    void scale()
+    {
+        QFETCH(int, speed);
+        QFETCH(int, end1);
+        QFETCH(int, end2);
+        start(QStringLiteral("[settings]\nfirstrun=1\nspeed=%1\n").arg(speed).toLatin1());
+        const QImage scale = grabbed(form.get(), "Scale");
+        QCOMPARE(scale.size(), QSize(152, 3));
+        for (int x = 0; x < 152; ++x) {
+            const QColor want = x < end1 ? Zone1 : x < end2 ? Zone2 : Zone3;
+            QCOMPARE(scale.pixelColor(x, 1), want);
+        }
+    }
+
+    void gaugeHints()
+    {
+        start();
+        QWidget *gauge = child<QWidget>(form.get(), "Gauge");
+        QVERIFY(gauge->toolTip().isEmpty());
+        const struct {
+            int x;
+            const char *hint;
+        } moves[] = {{5, "max. Speed mit Orba-Net: 56 kbit/s"},
+                     {11, "max. Speed mit Orba-ISDN: 128 kbit/s"},
+                     {-3, "max. Speed mit Orba-ISDN: 128 kbit/s"},
+                     {140, "max. Speed mit Orba-DSL: 768 kbit/s"}};
+        for (const auto &move : moves) {
+            QMouseEvent event(QEvent::MouseMove, QPointF(move.x, 3), gauge->mapToGlobal(QPointF(move.x, 3)),
+                              Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(gauge, &event);
+            QCOMPARE(gauge->toolTip(), QString::fromUtf8(move.hint));
+        }
+    }
+};
+
+int main(int argc, char **argv)
+{
+    // Captures started by the window stay inside a namespace of their own
+    // (where the test may make one; without root no capture can run).
+    testnet::enterPrivateNamespace();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    QApplication app(argc, argv);
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "mainwindow_test.moc"
