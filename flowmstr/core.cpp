@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QTimer>
 
@@ -24,6 +25,30 @@ static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
 static const QColor Zone3Colour(160, 160, 160);  // up to `speed`
 static const QColor BarColour(255, 0, 85);
 
+static const QString TestImpossibleText = QStringLiteral(
+    "Orba-DSL Verbindungstest nicht möglich.\n"
+    "Der Orba-DSL Verbindungstest kann nur durchgeführt\n"
+    "werden, wenn keine aktive Verbindung zum Internet besteht.");
+
+static const QString TestFailedText = QStringLiteral(
+    "Der Orba-DSL Verbindungstest ist gescheitert!\n"
+    "Bitte überprüfen Sie Ihre Orba-DSL Konfiguration\n"
+    "und Verkabelung. Bei speziellen Fragen zur Orba-DSL\n"
+    "Installation hilft Ihnen unsere Orba-DSL Technik-Hotline\n"
+    "unter der Rufnummer 0800 000 0000 (0,00 EUR/Min.) weiter.\n"
+    "Vermuten Sie eine Störung im Netz der Orbacom,\n"
+    "wenden Sie sich bitte an den Orba-Service unter der\n"
+    "Rufnummer 0800 000 0001.");
+
+// A name beginning with three letters p in any case: a PPP link (ppp0, PPP1).
+static bool isPppName(const char *name)
+{
+    for (int i = 0; i < 3; ++i)
+        if (name[i] != 'p' && name[i] != 'P')
+            return false;
+    return true;
+}
+
 static qint64 monotonicMs()
 {
     static QElapsedTimer clock;
@@ -34,7 +59,8 @@ static qint64 monotonicMs()
 
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      Popup(new QMenu(this)), Timer1(new QTimer(this)),
+      Popup(new QMenu(this)), Timer1(new QTimer(this)), GlyphTimer(new QTimer(this)),
+      Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18))),
       LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
       SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14))),
       tickClock(monotonicMs)
@@ -59,6 +85,13 @@ TMainForm::TMainForm(QWidget *parent)
     connect(ui.Gauge, &PaintBox::painting, this, &TMainForm::GaugePaint);
     connect(ui.Scale, &PaintBox::painting, this, &TMainForm::ScalePaint);
     connect(ui.Gauge, &PaintBox::mouseMoved, this, &TMainForm::GaugeMouseMove);
+
+    for (QPixmap &glyph : Glyphs)
+        glyph.setMask(glyph.createMaskFromColor(QColor(255, 0, 255)));
+    connect(ui.ConnectionCheck, &QToolButton::clicked, this, &TMainForm::ConnectionCheckClick);
+    GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
+    GlyphTimer->setInterval(5000);
+    connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
 
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
@@ -103,6 +136,7 @@ void TMainForm::FormCreate()
         // Errors of the first-run dialogs or of starting the capture are
         // dropped: the window then simply shows 0.
     }
+    SetCheckState(1);
     // The layout fixes the window's size (156 x 87) once and for all.
 }
 
@@ -194,6 +228,50 @@ void TMainForm::ScalePaint(QPainter &painter)
 void TMainForm::GaugeMouseMove(int x, int)
 {
     ui.Gauge->setToolTip(gaugeHint(x, ui.Gauge->width(), settings.speed, ui.Gauge->toolTip()));
+}
+
+// The button's face while it can be pressed is image 0; while it can't, the
+// image of the state.
+void TMainForm::SetCheckState(int State)
+{
+    static const char *const hints[] = {"Verbindungstest durchführen",
+                                        "Verbindungstest gescheitert",
+                                        "Verbindungstest erfolgreich"};
+    QIcon glyph(Glyphs[0]);
+    glyph.addPixmap(Glyphs[State], QIcon::Disabled);
+    ui.ConnectionCheck->setIcon(glyph);
+    ui.ConnectionCheck->setToolTip(QString::fromUtf8(hints[State - 1]));
+    ui.ConnectionCheck->setEnabled(State == 1 && settings.location != 1);
+}
+
+void TMainForm::ConnectionCheckClick()
+{
+    const int result = libfms_testodsl(&captureInfo);
+    SetCheckState(result == 0 ? 3 : 2);
+    GlyphTimer->start();  // the five seconds run from now, message boxes or not
+    if (result == 0)
+        return;
+
+    // An active PPP link makes the test impossible; explain that instead.
+    bool pppLinkUp = false;
+    for (int index = 0; index <= 16; ++index) {
+        LIBFMSINFO scratch{};
+        scratch.index = index;
+        scratch.verbose = settings.debuglevel;
+        scratch.countall = 0;
+        if (libfms_interfaceinfo(&scratch) == 0 && isPppName(scratch.interface)) {
+            pppLinkUp = true;
+            QMessageBox::information(this, ApplicationTitle, TestImpossibleText);
+        }
+    }
+    if (!pppLinkUp)
+        QMessageBox::critical(this, ApplicationTitle, TestFailedText);
+}
+
+void TMainForm::GlyphTimerTimer()
+{
+    GlyphTimer->stop();
+    SetCheckState(1);
 }
 
 void TMainForm::RestartCapture()

@@ -36,6 +36,8 @@ public:
     void RestartCapture();
     // Repaints both readouts with the figures of the last tick.
     void DrawNumbers();
+    // Shows the connection test's state: 1 ready, 2 failed, 3 succeeded.
+    void SetCheckState(int State);
 
     // The monotonic clock, in milliseconds, that the tick measures with.
     void setTickClock(std::function<qint64()> clock);
@@ -51,12 +53,16 @@ private:
     void GaugePaint(QPainter &painter);
     void ScalePaint(QPainter &painter);
     void GaugeMouseMove(int x, int y);
+    void ConnectionCheckClick();
+    void GlyphTimerTimer();
     void CaptureThreadEnded();
     void stopCaptureThread();
 
     Ui::TMainForm ui;
     QMenu *Popup;
     QTimer *Timer1;
+    QTimer *GlyphTimer;
+    QList<QPixmap> Glyphs;
     QList<QPixmap> LargeNumbers;
     QList<QPixmap> SmallNumbers;
 

@@ -113,6 +113,20 @@ LIBFMS_API void libfms_deinit(PLIBFMSINFO info);
  */
 LIBFMS_API int libfms_interfaceinfo(PLIBFMSINFO info);
 
+/*
+ * Broadcasts one PPPoE discovery initiation (PADI) from info->ownmac on
+ * info->interface and waits one second for an offer (PADO) to ownmac.
+ * info must not be NULL.
+ *     0 an offer arrived
+ *    -2 no permission for packet sockets
+ *    -8 the socket could not be set up
+ *    -9 the socket could not be bound to the interface
+ *   -10 the PADI could not be sent
+ *   -11 no offer within the second
+ *   -12 receiving failed
+ */
+LIBFMS_API int libfms_testodsl(PLIBFMSINFO info);
+
 #ifdef __cplusplus
 }
 #endif

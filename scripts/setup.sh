@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libpcap-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libgtest-dev clang libclang-rt-14-dev
-  fonts-urw-base35 iproute2 util-linux
+  fonts-urw-base35 iproute2 util-linux pppoe
   xvfb xauth xdotool imagemagick
 )
 

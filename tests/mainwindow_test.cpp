@@ -2,6 +2,7 @@
 // settings files, the readouts, the gauge, the scale and their hints.
 #include "capturethread.h"
 #include "core.h"
+#include "modalcloser.h"
 #include "testnet.h"
 
 #include <QAction>
@@ -20,32 +21,6 @@ namespace {
 const QColor Fuchsia(255, 0, 255);
 const QColor Zone1(64, 64, 64), Zone2(128, 128, 128), Zone3(160, 160, 160);
 const QColor Bar(255, 0, 85);
-
-// Closes every modal window as soon as it is up, noting its title (and a
-// message box's text).
-class ModalCloser : public QObject
-{
-public:
-    ModalCloser()
-    {
-        connect(&timer, &QTimer::timeout, this, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (!modal)
-                return;
-            if (auto *box = qobject_cast<QMessageBox *>(modal))
-                seen << box->text();
-            else
-                seen << modal->windowTitle();
-            if (auto *dialog = qobject_cast<QDialog *>(modal))
-                dialog->accept();
-        });
-        timer.start(5);
-    }
-    QStringList seen;
-
-private:
-    QTimer timer;
-};
 
 void writeFile(const QString &name, const QByteArray &content)
 {

@@ -12,7 +12,13 @@
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <mutex>
+#include <thread>
 
 namespace testnet {
 
@@ -104,6 +110,74 @@ void PacketSocket::send(const Frame &frame)
     if (sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&to),
                sizeof to) != static_cast<ssize_t>(frame.size()))
         throw std::runtime_error("sendto failed");
+}
+
+struct FrameRecorder::State {
+    int fd = -1;
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::vector<Frame> frames;
+    std::thread reader;
+};
+
+FrameRecorder::FrameRecorder(const std::string &interface, uint16_t etherType)
+    : state(new State)
+{
+    state->fd = socket(AF_PACKET, SOCK_RAW, htons(etherType));
+    sockaddr_ll at{};
+    at.sll_family = AF_PACKET;
+    at.sll_protocol = htons(etherType);
+    at.sll_ifindex = if_nametoindex(interface.c_str());
+    timeval poll{0, 20000};
+    if (state->fd < 0 || bind(state->fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 ||
+        setsockopt(state->fd, SOL_SOCKET, SO_RCVTIMEO, &poll, sizeof poll) != 0)
+        throw std::runtime_error("cannot record frames on " + interface);
+    state->reader = std::thread([s = state] {
+        uint8_t buf[2048];
+        while (!s->stop) {
+            ssize_t n = recv(s->fd, buf, sizeof buf, 0);
+            if (n > 0) {
+                std::lock_guard<std::mutex> hold(s->lock);
+                s->frames.emplace_back(buf, buf + n);
+            }
+        }
+    });
+}
+
+FrameRecorder::~FrameRecorder()
+{
+    state->stop = true;
+    state->reader.join();
+    close(state->fd);
+    delete state;
+}
+
+std::vector<Frame> FrameRecorder::frames()
+{
+    std::lock_guard<std::mutex> hold(state->lock);
+    return state->frames;
+}
+
+int startProcess(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    return pid;
+}
+
+void stopProcess(int pid)
+{
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
 }
 
 int openFdCount()

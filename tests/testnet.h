@@ -47,6 +47,26 @@ private:
     int ifindex = 0;
 };
 
+// Records the frames of one EtherType that cross an interface, in and out,
+// on a thread of its own while it lives.
+class FrameRecorder {
+public:
+    FrameRecorder(const std::string &interface, uint16_t etherType);
+    ~FrameRecorder();
+    FrameRecorder(const FrameRecorder &) = delete;
+    FrameRecorder &operator=(const FrameRecorder &) = delete;
+    std::vector<Frame> frames();
+
+private:
+    struct State;
+    State *state;
+};
+
+// Starts a program (argv[0] is looked up on the PATH); returns its PID.
+int startProcess(const std::vector<std::string> &argv);
+// Stops a program started by startProcess and reaps it.
+void stopProcess(int pid);
+
 // Open file descriptors and threads of this process.
 int openFdCount();
 int threadCount();
