@@ -4,13 +4,17 @@
 #include "display.h"
 #include "features.h"
 #include "forms.h"
+#include "settings.h"
+#include "SimpleHTMLHelp.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QTimer>
 
 const QString SettingsFileName = QStringLiteral("flowmstr.ini");
@@ -78,6 +82,11 @@ TMainForm::TMainForm(QWidget *parent)
     // erased first.  The readouts leave a strip that shows the panel.
     ui.Gauge->setAttribute(Qt::WA_OpaquePaintEvent);
     ui.Scale->setAttribute(Qt::WA_OpaquePaintEvent);
+    connect(ui.LargeBox, &PaintBox::clicked, this, &TMainForm::LargeBoxClick);
+    connect(ui.OnTop, &QAction::triggered, this, &TMainForm::OnTopClick);
+    connect(ui.Einstellungen, &QAction::triggered, this, &TMainForm::EinstellungenClick);
+    connect(ui.Hilfe1, &QAction::triggered, this, &TMainForm::Hilfe1Click);
+    connect(ui.Schliessen, &QAction::triggered, this, &TMainForm::SchliessenClick);
     connect(ui.LargeBox, &PaintBox::painting, this,
             [this](QPainter &p) { BoxPaint(ui.LargeBox, p); });
     connect(ui.SmallBox, &PaintBox::painting, this,
@@ -140,10 +149,50 @@ void TMainForm::FormCreate()
     // The layout fixes the window's size (156 x 87) once and for all.
 }
 
+// The features, then the settings dialog, whose help gets a help window of
+// its own for the while.
 void TMainForm::runFirstRun()
 {
     settings.firstrun = 1;
     TFeatForm(this).exec();
+    const auto help = std::make_unique<TFormSimpleHTMLHelpViewer>(this);
+    FormSimpleHTMLHelpViewer = help.get();
+    const auto forget = qScopeGuard([] { FormSimpleHTMLHelpViewer = nullptr; });
+    TSetForm(this).exec();
+}
+
+void TMainForm::LargeBoxClick()
+{
+    TFeatForm(this).exec();
+    TSetForm(this).exec();
+}
+
+// OK in the settings dialog restarts monitoring on the chosen interface.
+void TMainForm::EinstellungenClick()
+{
+    if (TSetForm(this).exec() != QDialog::Accepted)
+        return;
+    RestartCapture();
+    SetCheckState(1);
+}
+
+void TMainForm::OnTopClick()
+{
+    const bool onTop = ui.OnTop->isChecked();  // the item has toggled itself
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    show();  // new window flags hide the window
+    settings.stayontop = onTop ? 1 : 0;
+}
+
+void TMainForm::Hilfe1Click()
+{
+    HelpSystem::instance().showHelp(QStringLiteral("help/help.html"), this);
+}
+
+void TMainForm::SchliessenClick()
+{
+    if (close())
+        QApplication::quit();
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)

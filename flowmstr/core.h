@@ -55,6 +55,11 @@ private:
     void GaugeMouseMove(int x, int y);
     void ConnectionCheckClick();
     void GlyphTimerTimer();
+    void LargeBoxClick();
+    void EinstellungenClick();
+    void OnTopClick();
+    void Hilfe1Click();
+    void SchliessenClick();
     void CaptureThreadEnded();
     void stopCaptureThread();
 

@@ -1,15 +1,29 @@
 #include "core.h"
 #include "forms.h"
+#include "SimpleHTMLHelp.h"
 
 #include <QApplication>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
     // The windows are laid out in pixels at 75 dpi: no scaling on any screen.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    registerHelpViewer(args.isEmpty() ? QCoreApplication::applicationFilePath() : args.first());
     QApplication::setApplicationName(ApplicationTitle);
+
     TMainForm mainForm;
     mainForm.show();
-    return app.exec();
+    std::unique_ptr<TFormSimpleHTMLHelpViewer> helpWindow;
+    if (!FormSimpleHTMLHelpViewer) {
+        helpWindow = std::make_unique<TFormSimpleHTMLHelpViewer>();
+        FormSimpleHTMLHelpViewer = helpWindow.get();
+    }
+    const int result = app.exec();
+    HelpSystem::instance().shutdown();
+    FormSimpleHTMLHelpViewer = nullptr;
+    return result;
 }

@@ -108,10 +108,10 @@ private slots:
     void firstStartInAnEmptyDirectory()
     {
         start(QByteArray());
-        QCOMPARE(closer->seen, QStringList{"Orba-DSL FlowMeister - Features"});
+        QCOMPARE(closer->seen, QStringList({"Orba-DSL FlowMeister - Features",
+                                            "Orba-DSL FlowMeister - Einstellungen"}));
         QCOMPARE(settings.location, 0);
-        QCOMPARE(settings.interface, 1);
-        QCOMPARE(settings.firstrun, 1);
+        QCOMPARE(settings.firstrun, 1);  // (`interface` is what the dialog found)
         QCOMPARE(settings.speed, 768);
         QCOMPARE(settings.debuglevel, 0);
         QCOMPARE(form->pos(), QPoint(639, 459));
@@ -122,8 +122,9 @@ private slots:
         form->move(100, 50);
         QVERIFY(form->close());
         QCOMPARE(readFile(QStringLiteral("flowmstr.ini")),
-                 QByteArray("[settings]\nlocation=0\ninterface=1\nfirstrun=1\ntop=50\nleft=100\n"
-                            "stayontop=1\n\n"));
+                 QByteArray("[settings]\nlocation=0\ninterface=" +
+                            QByteArray::number(settings.interface) +
+                            "\nfirstrun=1\ntop=50\nleft=100\nstayontop=1\n\n"));
     }
 
     void settingsFromTheFile()
@@ -286,6 +287,45 @@ private slots:
             const QColor want = x < end1 ? Zone1 : x < end2 ? Zone2 : Zone3;
             QCOMPARE(scale.pixelColor(x, 1), want);
         }
+    }
+
+    void onTopTwiceRestoresTheWindow()
+    {
+        start();
+        QAction *onTop = child<QAction>(form.get(), "OnTop");
+        onTop->trigger();
+        QCOMPARE(settings.stayontop, 0);
+        QVERIFY(!onTop->isChecked());
+        QVERIFY(!(form->windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(form->isVisible());
+        onTop->trigger();
+        QCOMPARE(settings.stayontop, 1);
+        QVERIFY(form->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(form->isVisible());
+    }
+
+    // "Schliessen" saves through the ordinary close path; hand-made lines stay.
+    void schliessenSavesTheSettings()
+    {
+        start("[settings]\nspeed=1024\nfirstrun=1\n; mine\n[other]\nkey=value\n");
+        child<QAction>(form.get(), "OnTop")->trigger();
+        form->move(70, 80);
+        child<QAction>(form.get(), "Schliessen")->trigger();
+        QVERIFY(!form->isVisible());
+        QCOMPARE(readFile(QStringLiteral("flowmstr.ini")),
+                 QByteArray("[settings]\nspeed=1024\nfirstrun=1\n; mine\nlocation=0\ninterface=1\n"
+                            "top=80\nleft=70\nstayontop=0\n\n[other]\nkey=value\n\n"));
+    }
+
+    // A click on the download readout shows both dialogs again, no restart.
+    void largeBoxClick()
+    {
+        start();
+        captureInfo.verbose = 7;  // a restart would set it again
+        QTest::mouseClick(child<QWidget>(form.get(), "LargeBox"), Qt::LeftButton);
+        QCOMPARE(closer->seen, QStringList({"Orba-DSL FlowMeister - Features",
+                                            "Orba-DSL FlowMeister - Einstellungen"}));
+        QCOMPARE(captureInfo.verbose, 7);
     }
 
     void gaugeHints()

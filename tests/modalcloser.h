@@ -13,7 +13,8 @@
 class ModalCloser : public QObject
 {
 public:
-    // `onOpen` runs as each window is seen, before it is closed.
+    // `onOpen` runs as each window is seen, before it is closed (unless
+    // onOpen closed it itself, say with one of its buttons).
     explicit ModalCloser(std::function<void(QWidget *)> onOpen = {}) : onOpen(std::move(onOpen))
     {
         connect(&timer, &QTimer::timeout, this, [this] {
@@ -24,7 +25,8 @@ public:
             seen << (box ? box->text() : modal->windowTitle());
             if (this->onOpen)
                 this->onOpen(modal);
-            if (auto *dialog = qobject_cast<QDialog *>(modal))
+            auto *dialog = qobject_cast<QDialog *>(modal);
+            if (dialog && dialog->isVisible())
                 dialog->accept();
         });
         timer.start(5);

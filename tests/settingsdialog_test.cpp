@@ -1,0 +1,242 @@
+// The settings dialog with known interfaces in the test's own network
+// namespace, and the "Einstellungen" command around it.  Needs root.
+#include "capturethread.h"
+#include "core.h"
+#include "modalcloser.h"
+#include "settings.h"
+#include "SimpleHTMLHelp.h"
+#include "testnet.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+QStringList kernelList()
+{
+    QStringList names;
+    LIBFMSINFO scratch{};
+    for (scratch.index = 0; libfms_interfaceinfo(&scratch) == 0; scratch.index++)
+        names << QString::fromLatin1(scratch.interface);
+    return names;
+}
+
+QStringList entries(const QComboBox *list)
+{
+    QStringList names;
+    for (int i = 0; i < list->count(); ++i)
+        names << list->itemText(i);
+    return names;
+}
+
+QByteArray settingsFile()
+{
+    QFile file(QStringLiteral("flowmstr.ini"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+template <typename T> T *child(QWidget *parent, const char *name)
+{
+    T *found = parent->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+void choose(QComboBox *list, const QString &name)
+{
+    const int position = list->findText(name);
+    list->setCurrentIndex(position);
+    emit list->activated(position);
+}
+
+} // namespace
+
+class SettingsDialogTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::unique_ptr<TMainForm> form;
+
+    void start(int interfaceNumber, int location = 0)
+    {
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QFile ini(QStringLiteral("flowmstr.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[settings]\nfirstrun=1\ninterface=%1\nlocation=%2\n")
+                      .arg(interfaceNumber).arg(location).toLatin1());
+        ini.close();
+        form = std::make_unique<TMainForm>();
+    }
+
+    // Runs the "Einstellungen" command; `use` works the dialog's buttons.
+    void einstellungen(const std::function<void(QWidget *)> &use)
+    {
+        ModalCloser closer([&](QWidget *dialog) { use(dialog); });
+        form->findChild<QAction *>(QStringLiteral("Einstellungen"))->trigger();
+        QCOMPARE(closer.seen, QStringList{"Orba-DSL FlowMeister - Einstellungen"});
+    }
+
+private slots:
+    void initTestCase()
+    {
+        testnet::addVeth("fmsset0", "192.0.2.1/24", "fmsset1", "198.51.100.1/24");
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("help")));
+        QFile page(dir.filePath(QStringLiteral("help/help.html")));
+        QVERIFY(page.open(QIODevice::WriteOnly));
+        page.write("<a name=\"zugangsumgebung\"></a><p>Zugangsumgebung</p>");
+    }
+
+    void cleanup() { form.reset(); }
+
+    void listsTheInterfacesInKernelOrder()
+    {
+        start(1);
+        TSetForm dialog(form.get());
+        const QComboBox *list = child<QComboBox>(&dialog, "IfcList");
+        QCOMPARE(entries(list), kernelList());
+        QCOMPARE(list->currentIndex(), 1);
+        QCOMPARE(settings.interface, 1);
+        QVERIFY(!child<QPushButton>(&dialog, "ApplyBtn")->isEnabled());
+    }
+
+    void numberBeyondTheListBecomesTheFirstEntry()
+    {
+        start(kernelList().size());
+        TSetForm(form.get()).reject();
+        QCOMPARE(settings.interface, 0);
+    }
+
+    void connectionType()
+    {
+        start(0, 1);
+        TSetForm dialog(form.get());
+        auto *direct = child<QCheckBox>(&dialog, "DirectConnection");
+        QVERIFY(!direct->isChecked());
+        direct->click();
+        QCOMPARE(settings.location, 0);
+        QVERIFY(child<QPushButton>(&dialog, "ApplyBtn")->isEnabled());
+        direct->click();
+        QCOMPARE(settings.location, 1);
+    }
+
+    // Apply saves at once; Cancel then leaves monitoring where it was.
+    void applyThenCancel()
+    {
+        start(0);
+        const QByteArray monitored(captureInfo.interface);
+        einstellungen([](QWidget *dialog) {
+            choose(child<QComboBox>(dialog, "IfcList"), QStringLiteral("fmsset0"));
+            auto *apply = child<QPushButton>(dialog, "ApplyBtn");
+            QVERIFY(apply->isEnabled());
+            apply->click();
+            QVERIFY(!apply->isEnabled());
+            child<QPushButton>(dialog, "CancelBtn")->click();
+        });
+        const QByteArray number = QByteArray::number(kernelList().indexOf("fmsset0"));
+        QVERIFY(settingsFile().contains("\ninterface=" + number + "\n"));
+        QCOMPARE(QByteArray(captureInfo.interface), monitored);
+    }
+
+    // OK without changes: saved, monitoring restarted, button ready again.
+    void okRestartsMonitoring()
+    {
+        start(kernelList().indexOf("fmsset0"));
+        QFile::remove(QStringLiteral("flowmstr.ini"));
+        form->SetCheckState(2);
+        captureInfo.verbose = 7;  // the restart sets it from `debuglevel`
+        einstellungen([](QWidget *dialog) { child<QPushButton>(dialog, "OKBtn")->click(); });
+        QVERIFY(settingsFile().startsWith("[settings]\nlocation=0\n"));
+        QCOMPARE(captureInfo.verbose, 0);
+        QCOMPARE(QByteArray(captureInfo.interface), QByteArray("fmsset0"));
+        auto *button = child<QToolButton>(form.get(), "ConnectionCheck");
+        QVERIFY(button->isEnabled());
+        QCOMPARE(button->toolTip(), QStringLiteral("Verbindungstest durchführen"));
+    }
+
+    void cancelLeavesMonitoringAlone()
+    {
+        start(0);
+        captureInfo.verbose = 7;
+        einstellungen([](QWidget *dialog) { child<QPushButton>(dialog, "CancelBtn")->click(); });
+        QCOMPARE(captureInfo.verbose, 7);
+    }
+
+    // A failing save: an error box; Apply keeps the dialog open, OK closes it.
+    void failingSave()
+    {
+        start(0);
+        TSetForm dialog(form.get());
+        dialog.show();
+        QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));  // nobody creates files here
+        child<QCheckBox>(&dialog, "DirectConnection")->click();
+        ModalCloser closer;
+        child<QPushButton>(&dialog, "ApplyBtn")->click();
+        QCOMPARE(closer.seen, QStringList{"Cannot create file flowmstr.ini."});
+        QVERIFY(dialog.isVisible());
+        QVERIFY(child<QPushButton>(&dialog, "ApplyBtn")->isEnabled());
+        child<QPushButton>(&dialog, "OKBtn")->click();
+        QCOMPARE(closer.seen.size(), 2);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    // Entries keep the numbers they were resolved from, also when a number
+    // in the middle fails.
+    void entriesKeepTheirNumbers()
+    {
+        start(0);
+        const auto withGap = [](PLIBFMSINFO info) {
+            return info->index == 1 ? -3 : libfms_interfaceinfo(info);
+        };
+        const QStringList all = kernelList();
+        QVERIFY(all.size() >= 3);
+        {
+            TSetForm dialog(form.get(), withGap);
+            auto *list = child<QComboBox>(&dialog, "IfcList");
+            QCOMPARE(list->count(), all.size() - 1);
+            choose(list, all[2]);
+            QCOMPARE(settings.interface, 2);
+        }
+        TSetForm again(form.get(), withGap);
+        QCOMPARE(child<QComboBox>(&again, "IfcList")->currentText(), all[2]);
+    }
+
+    void helpKeys()
+    {
+        start(0);
+        TSetForm dialog(form.get());
+        QString source;
+        ModalCloser closer([&](QWidget *help) {
+            source = help->findChild<QTextBrowser *>()->source().toString();
+        });
+        child<QPushButton>(&dialog, "Help")->click();
+        QTest::keyClick(child<QComboBox>(&dialog, "IfcList"), Qt::Key_F1);
+        QCOMPARE(closer.seen, QStringList(2, "Orba-DSL FlowMeister - Hilfe"));
+        QCOMPARE(source, QStringLiteral("./help/help.html"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (!testnet::enterPrivateNamespace()) {
+        std::fprintf(stderr, "needs root: no private network namespace\n");
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    registerHelpViewer(QStringLiteral("./flowmstr"));
+    SettingsDialogTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "settingsdialog_test.moc"
