@@ -64,7 +64,7 @@ static qint64 monotonicMs()
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Popup(new QMenu(this)), Timer1(new QTimer(this)), GlyphTimer(new QTimer(this)),
-      Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18))),
+      Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18), true)),
       LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
       SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14))),
       tickClock(monotonicMs)
@@ -75,18 +75,30 @@ TMainForm::TMainForm(QWidget *parent)
     ui.Image1->setPixmap(transparentPixmap(QStringLiteral(":/images/logo.png")));
     ui.Image2->setPixmap(transparentPixmap(QStringLiteral(":/images/productname.png")));
     Popup->addActions({ui.OnTop, ui.Einstellungen, ui.Hilfe1, ui.N1, ui.Schliessen});
-    connect(this, &QWidget::customContextMenuRequested, this,
-            [this](QPoint at) { Popup->popup(mapToGlobal(at)); });
-
     // The gauge and the scale paint every pixel themselves: nothing is
     // erased first.  The readouts leave a strip that shows the panel.
     ui.Gauge->setAttribute(Qt::WA_OpaquePaintEvent);
     ui.Scale->setAttribute(Qt::WA_OpaquePaintEvent);
-    connect(ui.LargeBox, &PaintBox::clicked, this, &TMainForm::LargeBoxClick);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
+    GlyphTimer->setInterval(5000);
+    connectHandlers();
+
+    Timer1->start();
+    lastTickMs = tickClock();
+    FormCreate();
+}
+
+void TMainForm::connectHandlers()
+{
+    connect(this, &QWidget::customContextMenuRequested, this,
+            [this](QPoint at) { Popup->popup(mapToGlobal(at)); });
     connect(ui.OnTop, &QAction::triggered, this, &TMainForm::OnTopClick);
     connect(ui.Einstellungen, &QAction::triggered, this, &TMainForm::EinstellungenClick);
     connect(ui.Hilfe1, &QAction::triggered, this, &TMainForm::Hilfe1Click);
     connect(ui.Schliessen, &QAction::triggered, this, &TMainForm::SchliessenClick);
+    connect(ui.LargeBox, &PaintBox::clicked, this, &TMainForm::LargeBoxClick);
     connect(ui.LargeBox, &PaintBox::painting, this,
             [this](QPainter &p) { BoxPaint(ui.LargeBox, p); });
     connect(ui.SmallBox, &PaintBox::painting, this,
@@ -94,21 +106,9 @@ TMainForm::TMainForm(QWidget *parent)
     connect(ui.Gauge, &PaintBox::painting, this, &TMainForm::GaugePaint);
     connect(ui.Scale, &PaintBox::painting, this, &TMainForm::ScalePaint);
     connect(ui.Gauge, &PaintBox::mouseMoved, this, &TMainForm::GaugeMouseMove);
-
-    for (QPixmap &glyph : Glyphs)
-        glyph.setMask(glyph.createMaskFromColor(QColor(255, 0, 255)));
     connect(ui.ConnectionCheck, &QToolButton::clicked, this, &TMainForm::ConnectionCheckClick);
-    GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
-    GlyphTimer->setInterval(5000);
-    connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
-
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
-    Timer1->start();
-    lastTickMs = tickClock();
-
-    FormCreate();
+    connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
 }
 
 TMainForm::~TMainForm()
@@ -303,7 +303,7 @@ void TMainForm::ConnectionCheckClick()
 
     // An active PPP link makes the test impossible; explain that instead.
     bool pppLinkUp = false;
-    for (int index = 0; index <= 16; ++index) {
+    for (int index = 0; index <= LastProbedInterface; ++index) {
         LIBFMSINFO scratch{};
         scratch.index = index;
         scratch.verbose = settings.debuglevel;

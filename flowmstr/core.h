@@ -19,6 +19,10 @@ extern const QString SettingsFileName;
 // The program's settings values; the file is read once and written on saves.
 extern Settings settings;
 
+// Interface numbers 0 to this are probed for the list and after a failed
+// connection test.
+constexpr int LastProbedInterface = 16;
+
 class TMainForm : public QWidget
 {
     Q_OBJECT
@@ -46,6 +50,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void connectHandlers();
     void FormCreate();
     void runFirstRun();
     void SecondTimer();

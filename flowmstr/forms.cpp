@@ -27,9 +27,9 @@ QPixmap transparentPixmap(const QString &path)
     return pixmap;
 }
 
-QList<QPixmap> imageList(const QString &path, QSize cell)
+QList<QPixmap> imageList(const QString &path, QSize cell, bool transparent)
 {
-    const QPixmap all(path);
+    const QPixmap all = transparent ? transparentPixmap(path) : QPixmap(path);
     QList<QPixmap> images;
     for (int y = 0; y + cell.height() <= all.height(); y += cell.height())
         for (int x = 0; x + cell.width() <= all.width(); x += cell.width())

@@ -18,8 +18,9 @@ void applyFormFont(QWidget *window, int height = 11);
 // A picture whose magenta pixels are transparent.
 QPixmap transparentPixmap(const QString &path);
 
-// The images of a list stored side by side in one picture, row by row.
-QList<QPixmap> imageList(const QString &path, QSize cell);
+// The images of a list stored side by side in one picture, row by row;
+// their magenta pixels transparent if asked.
+QList<QPixmap> imageList(const QString &path, QSize cell, bool transparent = false);
 
 // Reports an error the way unhandled ones are: an error box with the text and
 // a full stop.

@@ -6,9 +6,6 @@
 
 #include <QScreen>
 
-// The interface numbers that are offered.
-static constexpr int LastInterfaceNumber = 16;
-
 TSetForm::TSetForm(TMainForm *owner, InterfaceResolver resolve)
     : QDialog(owner), mainForm(owner)
 {
@@ -43,7 +40,7 @@ void TSetForm::FormCreate(const InterfaceResolver &resolve)
 void TSetForm::fillInterfaceList(const InterfaceResolver &resolve)
 {
     ui.IfcList->clear();
-    for (int number = 0; number <= LastInterfaceNumber; ++number) {
+    for (int number = 0; number <= LastProbedInterface; ++number) {
         LIBFMSINFO scratch{};
         scratch.index = number;
         scratch.verbose = 0;

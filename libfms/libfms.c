@@ -256,6 +256,13 @@ void scan_packets(u_char *user, const struct pcap_pkthdr *h, const u_char *bytes
         info->cb(info);
 }
 
+/* The record's interface name, terminated even if the record's is not. */
+static void device_name(const LIBFMSINFO *info, char device[sizeof info->interface])
+{
+    snprintf(device, sizeof info->interface, "%.*s", (int)sizeof info->interface - 1,
+             info->interface);
+}
+
 /* Opens a promiscuous capture that hands each frame over within
    BUFFER_TIMEOUT_MS, or returns NULL. */
 static pcap_t *open_capture(const char *device)
@@ -312,7 +319,7 @@ static int capture(PLIBFMSINFO info, int cancel_state)
     char errbuf[PCAP_ERRBUF_SIZE];
     bpf_u_int32 net, mask;
 
-    snprintf(device, sizeof device, "%.*s", (int)sizeof device - 1, info->interface);
+    device_name(info, device);
     info->pd = open_capture(device);
     if (!info->pd)
         return fail(info, -4, "Error pcap_open. No root privileges?\n");
@@ -464,16 +471,19 @@ struct link_address {
 
 static int discovery_socket(const char *name, struct link_address *to)
 {
+    unsigned index;
+
     memset(to, 0, sizeof *to);
     if (strlen(name) < sizeof to->a.generic.sa_data) {
         memcpy(to->a.generic.sa_data, name, strlen(name));
         to->len = sizeof to->a.generic;
         return socket(AF_INET, SOCK_PACKET, htons(ETHERTYPE_PPPOE_DISCOVERY));
     }
+    index = if_nametoindex(name);
     to->a.ll.sll_family = AF_PACKET;
     to->a.ll.sll_protocol = htons(ETHERTYPE_PPPOE_DISCOVERY);
     /* An unknown name gets an index that no interface has: bind fails. */
-    to->a.ll.sll_ifindex = if_nametoindex(name) ? (int)if_nametoindex(name) : -1;
+    to->a.ll.sll_ifindex = index ? (int)index : -1;
     to->a.ll.sll_halen = ETH_ADDR_LEN;
     memset(to->a.ll.sll_addr, 0xff, ETH_ADDR_LEN);
     to->len = sizeof to->a.ll;
@@ -552,11 +562,13 @@ static int wait_for_offer(int fd, const LIBFMSINFO *info, PPPoEPacket *packet)
 
 LIBFMS_API int libfms_testodsl(PLIBFMSINFO info)
 {
+    char device[sizeof info->interface];
     struct link_address link;
     PPPoEPacket packet;
     int fd, one = 1, bound, result;
 
-    fd = discovery_socket(info->interface, &link);
+    device_name(info, device);
+    fd = discovery_socket(device, &link);
     if (fd < 0 && errno == EPERM) {
         say(info, "Error creating raw socket. No root privileges?\n");
         return -2;
@@ -571,7 +583,7 @@ LIBFMS_API int libfms_testodsl(PLIBFMSINFO info)
     if (bound < 0) {
         close(fd);
         if (info->verbose)
-            fprintf(stderr, "Error bind socket ('%s' %d)\n", info->interface, bound);
+            fprintf(stderr, "Error bind socket ('%s' %d)\n", device, bound);
         return -9;
     }
 

@@ -2,6 +2,7 @@
 // the test's own network namespace.  Needs root.
 #include "capturethread.h"
 #include "core.h"
+#include "qttestmain.h"
 #include "testnet.h"
 
 #include <QApplication>
@@ -21,15 +22,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const char *const Remote = "198.51.100.7";
-
-int indexOf(const char *name)
-{
-    LIBFMSINFO scratch{};
-    for (scratch.index = 0; libfms_interfaceinfo(&scratch) == 0; scratch.index++)
-        if (std::strcmp(scratch.interface, name) == 0)
-            return scratch.index;
-    return -1;
-}
 
 // Ethernet frames to (download) or from (upload) our end of a veth pair.
 struct Link {
@@ -132,7 +124,7 @@ private slots:
     void countsBothDirectionsByteExact()
     {
         TMainForm form;
-        settings.interface = indexOf(First.local);
+        settings.interface = testnet::interfaceNumber(First.local);
         form.RestartCapture();
         QVERIFY(waitUntilCounting(First));
 
@@ -155,11 +147,11 @@ private slots:
     void restartMovesCountingToTheNewInterface()
     {
         TMainForm form;
-        settings.interface = indexOf(First.local);
+        settings.interface = testnet::interfaceNumber(First.local);
         form.RestartCapture();
         QVERIFY(waitUntilCounting(First));
 
-        settings.interface = indexOf(Second.local);
+        settings.interface = testnet::interfaceNumber(Second.local);
         form.RestartCapture();
         QCOMPARE(captureInfo.interface, Second.local);
         QVERIFY(waitUntilCounting(Second));
@@ -174,7 +166,7 @@ private slots:
     {
         QTest::addColumn<bool>("withNetRaw");
         QTest::addColumn<int>("interfaceNumber");
-        QTest::newRow("without CAP_NET_RAW") << false << indexOf(First.local);
+        QTest::newRow("without CAP_NET_RAW") << false << testnet::interfaceNumber(First.local);
         QTest::newRow("number beyond the list, first start") << true << 99;
     }
 
@@ -201,7 +193,7 @@ private slots:
     void restartsOfAFailingCapture()
     {
         TMainForm form;
-        settings.interface = indexOf(First.local);
+        settings.interface = testnet::interfaceNumber(First.local);
         QVERIFY(setNetRaw(false));
         for (int i = 0; i < 300; i++) {
             form.RestartCapture();
@@ -214,7 +206,7 @@ private slots:
     void restartsLeaveNothingBehind()
     {
         TMainForm form;
-        settings.interface = indexOf(First.local);
+        settings.interface = testnet::interfaceNumber(First.local);
         for (int i = 0; i < 20; i++)
             form.RestartCapture();
         QTest::qWait(100);
@@ -243,14 +235,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (!testnet::enterPrivateNamespace()) {
-        std::fprintf(stderr, "needs root: no private network namespace\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    CaptureThreadTest test;
-    return QTest::qExec(&test, argc, argv);
+    return qtTestMain<CaptureThreadTest>(argc, argv);
 }
 
 #include "capturethread_test.moc"

@@ -207,6 +207,19 @@ TEST(Classifier, NullCallbackStillSetsFields)
     EXPECT_EQ(out.calls, 0);
 }
 
+TEST(Deinit, ReportsOnlyWhenVerbose)
+{
+    LIBFMSINFO info = session(1, 1);
+    std::strcpy(info.interface, "fmsdeinit0");
+    testing::internal::CaptureStderr();
+    libfms_deinit(&info);
+    info.verbose = 0;
+    libfms_deinit(&info);
+    libfms_deinit(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Deinit, Interface fmsdeinit0 no longer monitored\n");
+}
+
 // Every frame cut short of the headers its branch reads is uncounted and
 // prints no classification line; one byte more and it counts.
 TEST(Classifier, TruncatedFrames)

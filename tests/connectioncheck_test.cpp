@@ -5,6 +5,7 @@
 #include "capturethread.h"
 #include "core.h"
 #include "modalcloser.h"
+#include "qttestmain.h"
 #include "testnet.h"
 
 #include <QElapsedTimer>
@@ -22,15 +23,6 @@ const QString TestImpossible = QStringLiteral(
     "Der Orba-DSL Verbindungstest kann nur durchgeführt\n"
     "werden, wenn keine aktive Verbindung zum Internet besteht.");
 const QString TestFailedStart = QStringLiteral("Der Orba-DSL Verbindungstest ist gescheitert!\n");
-
-int indexOf(const char *name)
-{
-    LIBFMSINFO scratch{};
-    for (scratch.index = 0; libfms_interfaceinfo(&scratch) == 0; scratch.index++)
-        if (std::strcmp(scratch.interface, name) == 0)
-            return scratch.index;
-    return -1;
-}
 
 QColor pixelOf(const QIcon &icon, QIcon::Mode mode, int x, int y)
 {
@@ -162,7 +154,7 @@ private slots:
     {
         const int server = testnet::startProcess(
             {"pppoe-server", "-F", "-I", "fmscc1", "-C", "fms-test-ac", "-S", "fms-test"});
-        start(indexOf("fmscc0"));
+        start(testnet::interfaceNumber("fmscc0"));
         for (int i = 0; i < 50; ++i) {  // until the server answers
             LIBFMSINFO probe = captureInfo;
             if (libfms_testodsl(&probe) == 0)
@@ -179,14 +171,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (!testnet::enterPrivateNamespace()) {
-        std::fprintf(stderr, "needs root: no private network namespace\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ConnectionCheckTest test;
-    return QTest::qExec(&test, argc, argv);
+    return qtTestMain<ConnectionCheckTest>(argc, argv);
 }
 
 #include "connectioncheck_test.moc"

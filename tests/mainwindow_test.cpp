@@ -3,6 +3,7 @@
 #include "capturethread.h"
 #include "core.h"
 #include "modalcloser.h"
+#include "qttestmain.h"
 #include "testnet.h"
 
 #include <QAction>
@@ -351,14 +352,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // Captures started by the window stay inside a namespace of their own
-    // (where the test may make one; without root no capture can run).
-    testnet::enterPrivateNamespace();
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    QApplication app(argc, argv);
-    MainWindowTest test;
-    return QTest::qExec(&test, argc, argv);
+    return qtTestMain<MainWindowTest>(argc, argv, false);
 }
 
 #include "mainwindow_test.moc"

@@ -209,6 +209,16 @@ TEST_F(Discovery, UnknownInterface)
     }
 }
 
+TEST_F(Discovery, UnterminatedInterfaceName)
+{
+    LIBFMSINFO info{};
+    std::memset(info.interface, 'x', sizeof info.interface);
+    info.verbose = 1;
+    Outcome out = test(info);
+    EXPECT_EQ(out.result, -9);
+    EXPECT_EQ(out.stderrText, "Error bind socket ('" + std::string(255, 'x') + "' -1)\n");
+}
+
 TEST_F(Discovery, WithoutNetRaw)
 {
     for (int verbose : {1, 0}) {
@@ -244,13 +254,3 @@ TEST_F(Discovery, SocketsAreClosed)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    if (!testnet::enterPrivateNamespace()) {
-        std::fprintf(stderr, "needs root: no private network namespace\n");
-        return 1;
-    }
-    return RUN_ALL_TESTS();
-}

@@ -5,6 +5,7 @@
 #include "modalcloser.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
+#include "qttestmain.h"
 #include "testnet.h"
 
 #include <QCheckBox>
@@ -89,6 +90,7 @@ class SettingsDialogTest : public QObject
 private slots:
     void initTestCase()
     {
+        registerHelpViewer(QStringLiteral("./flowmstr"));
         testnet::addVeth("fmsset0", "192.0.2.1/24", "fmsset1", "198.51.100.1/24");
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("help")));
         QFile page(dir.filePath(QStringLiteral("help/help.html")));
@@ -228,15 +230,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (!testnet::enterPrivateNamespace()) {
-        std::fprintf(stderr, "needs root: no private network namespace\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerHelpViewer(QStringLiteral("./flowmstr"));
-    SettingsDialogTest test;
-    return QTest::qExec(&test, argc, argv);
+    return qtTestMain<SettingsDialogTest>(argc, argv);
 }
 
 #include "settingsdialog_test.moc"

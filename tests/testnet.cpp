@@ -1,5 +1,7 @@
 #include "testnet.h"
 
+#include "libfms.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -61,6 +63,15 @@ Mac macOf(const std::string &interface)
     Mac mac;
     std::copy_n(reinterpret_cast<const uint8_t *>(req.ifr_hwaddr.sa_data), 6, mac.begin());
     return mac;
+}
+
+int interfaceNumber(const std::string &interface)
+{
+    LIBFMSINFO scratch{};
+    for (scratch.index = 0; libfms_interfaceinfo(&scratch) == 0; scratch.index++)
+        if (interface == scratch.interface)
+            return scratch.index;
+    return -1;
 }
 
 Frame etherFrame(const Mac &dst, const Mac &src, uint16_t etherType, size_t size)

@@ -26,6 +26,9 @@ void addVeth(const std::string &a, const std::string &addressA,
 
 Mac macOf(const std::string &interface);
 
+// The number under which libfms_interfaceinfo finds the interface, or -1.
+int interfaceNumber(const std::string &interface);
+
 // IPv4 frame of `size` bytes (>= 34) with a plain 20-byte header.
 Frame ipv4Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp,
                 size_t size);
