@@ -83,6 +83,7 @@ TMainForm::TMainForm(QWidget *parent)
     Timer1->setInterval(1000);
     GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
     GlyphTimer->setInterval(5000);
+    GlyphTimer->setTimerType(Qt::PreciseTimer);  // five seconds, not 4.75
     connectHandlers();
 
     Timer1->start();
