@@ -1,7 +1,6 @@
 #include "forms.h"
 
 #include <QBitmap>
-#include <QFontMetrics>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -9,14 +8,11 @@ const QString ApplicationTitle = QStringLiteral("Orba-DSL FlowMeister");
 
 void applyFormFont(QWidget *window, int height)
 {
-    // The height is the text line's, ascent plus descent, as the layout
-    // was designed with: the largest size whose line fits.
+    // The layout was designed with text lines `height` pixels high, ascent
+    // plus descent, which in Helvetica are 1.1 of the font's em.
+    constexpr double LinePerEm = 1.1;
     QFont font(QStringLiteral("helvetica"));
-    for (int size = height; size > 1; --size) {
-        font.setPixelSize(size);
-        if (QFontMetrics(font).height() <= height)
-            break;
-    }
+    font.setPixelSize(qRound(height / LinePerEm));
     window->setFont(font);
 }
 
