@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libpcap-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+  libpcap-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins patchelf libcap2-bin
   libgtest-dev clang libclang-rt-14-dev
   fonts-urw-base35 iproute2 util-linux pppoe
   xvfb xauth xdotool imagemagick
