@@ -4,6 +4,7 @@
 #include "display.h"
 #include "features.h"
 #include "forms.h"
+#include "platform.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
 
@@ -75,6 +76,12 @@ TMainForm::TMainForm(QWidget *parent)
     ui.Image1->setPixmap(transparentPixmap(QStringLiteral(":/images/logo.png")));
     ui.Image2->setPixmap(transparentPixmap(QStringLiteral(":/images/productname.png")));
     Popup->addActions({ui.OnTop, ui.Einstellungen, ui.Hilfe1, ui.N1, ui.Schliessen});
+    // Under Wayland alone the item has no effect; its hint says why.
+    if (const QString hint = onTopHint(QGuiApplication::platformName()); !hint.isEmpty()) {
+        ui.OnTop->setToolTip(hint);
+        ui.OnTop->setStatusTip(hint);
+        Popup->setToolTipsVisible(true);
+    }
     // The gauge and the scale paint every pixel themselves: nothing is
     // erased first.  The readouts leave a strip that shows the panel.
     ui.Gauge->setAttribute(Qt::WA_OpaquePaintEvent);

@@ -1,5 +1,6 @@
 #include "core.h"
 #include "forms.h"
+#include "platform.h"
 #include "SimpleHTMLHelp.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
 {
     // The windows are laid out in pixels at 75 dpi: no scaling on any screen.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    preferXWayland(argc, argv);
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     registerHelpViewer(args.isEmpty() ? QCoreApplication::applicationFilePath() : args.first());
