@@ -1,11 +1,57 @@
 #include "capturethread.h"
 
+#include <net/if.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 LIBFMSINFO captureInfo;
 std::atomic<uint32_t> downloadBytes{0};
 std::atomic<uint32_t> uploadBytes{0};
 std::atomic<int32_t> captureResult{0};
+
+// A packet socket of protocol 0 is not registered with the network stack:
+// creating one is a cheap test of the permission that capturing needs.
+static bool mayOpenPacketSockets()
+{
+    const int fd = socket(AF_PACKET, SOCK_RAW, 0);
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0 || (errno != EPERM && errno != EACCES);
+}
+
+// -1: no such interface, else whether it is up.
+static int interfaceUp(const char *interface)
+{
+    ifreq request{};
+    if (std::strlen(interface) >= sizeof request.ifr_name)
+        return -1;
+    std::strcpy(request.ifr_name, interface);
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const int result = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0
+                           ? (request.ifr_flags & IFF_UP) != 0
+                           : -1;
+    if (fd >= 0)
+        close(fd);
+    return result;
+}
+
+CaptureProblem captureProblem(const char *interface)
+{
+    if (!mayOpenPacketSockets())
+        return CaptureProblem::NoPermission;
+    switch (interfaceUp(interface)) {
+    case -1:
+        return CaptureProblem::NoInterface;
+    case 0:
+        return CaptureProblem::InterfaceDown;
+    }
+    return CaptureProblem::CaptureFailed;
+}
 
 void CaptureCallback(PLIBFMSINFO info)
 {

@@ -139,6 +139,8 @@ void TMainForm::FormCreate()
         LoadSettings();
     } catch (const SettingsFileError &e) {
         showError(this, QString::fromStdString(e.what()));
+        showNotMeasuring(notMeasuringHint(CaptureProblem::SettingsUnreadable, SettingsFileName,
+                                          QCoreApplication::applicationFilePath()));
         return;
     }
     if (settings.speed <= 0)
@@ -150,8 +152,8 @@ void TMainForm::FormCreate()
             runFirstRun();
         RestartCapture();
     } catch (...) {
-        // Errors of the first-run dialogs or of starting the capture are
-        // dropped: the window then simply shows 0.
+        // Errors of the first-run dialogs are dropped; a capture that did
+        // not start is shown by the readouts.
     }
     SetCheckState(1);
     // The layout fixes the window's size (156 x 87) once and for all.
@@ -235,8 +237,11 @@ void TMainForm::SecondTimer()
     const qint64 now = tickClock();
     const qint64 elapsed = now - lastTickMs;
     lastTickMs = now;
-    downloadRate = rateKbit(downloadBytes.exchange(0), elapsed);
-    uploadRate = rateKbit(uploadBytes.exchange(0), elapsed);
+    const uint32_t down = downloadBytes.exchange(0), up = uploadBytes.exchange(0);
+    if (!measuring && captureThread && captureThread->isRunning())
+        showMeasuring();
+    downloadRate = measuring ? rateKbit(down, elapsed) : 0;
+    uploadRate = measuring ? rateKbit(up, elapsed) : 0;
     DrawNumbers();
     ui.Gauge->repaint();
 }
@@ -252,7 +257,9 @@ void TMainForm::BoxPaint(const PaintBox *sender, QPainter &painter)
 {
     const bool large = sender == ui.LargeBox;
     const QList<QPixmap> &glyphs = large ? LargeNumbers : SmallNumbers;
-    const std::array<int, 4> cells = digitCells(large ? downloadRate : uploadRate);
+    std::array<int, 4> cells = digitCells(large ? downloadRate : uploadRate);
+    if (!measuring)
+        cells.fill(BlankGlyph);
     for (int i = 0; i < 4; ++i)
         painter.drawPixmap(i * glyphs[0].width(), 0, glyphs[cells[i]]);
 }
@@ -331,27 +338,69 @@ void TMainForm::GlyphTimerTimer()
     SetCheckState(1);
 }
 
+// Starts monitoring afresh; the readouts stay blank until the new capture
+// has lasted until a tick, and its bytes are all that the tick counts.
 void TMainForm::RestartCapture()
 {
     stopCaptureThread();
+    downloadBytes = 0;
+    uploadBytes = 0;
+    lastTickMs = tickClock();
+    showNotMeasuring(QString());
     captureInfo.verbose = settings.debuglevel;
     captureInfo.index = settings.interface;
-    libfms_interfaceinfo(&captureInfo);
+    if (libfms_interfaceinfo(&captureInfo) != 0) {
+        // The record still names the previous interface: no capture on it.
+        showNotMeasuring(notMeasuringHint(CaptureProblem::NoInterface,
+                                          QStringLiteral("Nr. %1").arg(settings.interface),
+                                          QCoreApplication::applicationFilePath()));
+        return;
+    }
     captureInfo.cb = CaptureCallback;
     captureInfo.verbose = settings.debuglevel;
     captureInfo.countall = 0;
     try {
         auto *thread = new TMyThread;
-        connect(thread, &QThread::finished, this, &TMainForm::CaptureThreadEnded);
+        const int generation = ++captureGeneration;
+        connect(thread, &QThread::finished, this,
+                [this, generation] { CaptureThreadEnded(generation); });
         thread->start();
         captureThread = thread;
     } catch (...) {
-        // Without a thread there is no monitoring; the readouts stay at 0.
+        CaptureThreadEnded(captureGeneration);
     }
 }
 
-// End notification of the capture thread: nothing to do.
-void TMainForm::CaptureThreadEnded() {}
+// End notification of the capture thread: unless a newer capture has
+// replaced it, the readouts say why nothing is measured any more.
+void TMainForm::CaptureThreadEnded(int generation)
+{
+    if (generation != captureGeneration)
+        return;
+    const QString interface = QString::fromLocal8Bit(
+        captureInfo.interface, qstrnlen(captureInfo.interface, sizeof captureInfo.interface));
+    showNotMeasuring(notMeasuringHint(captureProblem(captureInfo.interface), interface,
+                                      QCoreApplication::applicationFilePath()));
+}
+
+void TMainForm::showMeasuring()
+{
+    measuring = true;
+    ui.LargeBox->setToolTip(QString());
+    ui.SmallBox->setToolTip(QString());
+}
+
+// Blank readouts and no bar; hovering the readouts tells the reason.
+void TMainForm::showNotMeasuring(const QString &reason)
+{
+    measuring = false;
+    downloadRate = 0;
+    uploadRate = 0;
+    ui.LargeBox->setToolTip(reason);
+    ui.SmallBox->setToolTip(reason);
+    DrawNumbers();
+    ui.Gauge->update();
+}
 
 // Cancels the capture thread, blocked in the library's wait for frames, and
 // waits for it so that the capture record can be refilled safely.

@@ -65,8 +65,10 @@ private:
     void OnTopClick();
     void Hilfe1Click();
     void SchliessenClick();
-    void CaptureThreadEnded();
+    void CaptureThreadEnded(int generation);
     void stopCaptureThread();
+    void showMeasuring();
+    void showNotMeasuring(const QString &reason);
 
     Ui::TMainForm ui;
     QMenu *Popup;
@@ -82,6 +84,10 @@ private:
     int64_t uploadRate = 0;
 
     TMyThread *captureThread = nullptr;
+    int captureGeneration = 0;  // tells the current thread's end from older ones
+    // Whether a capture runs: numbers are shown only then.  A new capture
+    // counts as running once it has lasted until a tick.
+    bool measuring = false;
 };
 
 #endif // CORE_H

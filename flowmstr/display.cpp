@@ -1,5 +1,7 @@
 #include "display.h"
 
+#include "capturethread.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -43,4 +45,26 @@ QString gaugeHint(int x, int width, int speed, const QString &current)
     if (x < markColumn(width, speed, 128))
         return QStringLiteral("max. Speed mit Orba-ISDN: 128 kbit/s");
     return QStringLiteral("max. Speed mit Orba-DSL: %1 kbit/s").arg(speed);
+}
+
+QString notMeasuringHint(CaptureProblem problem, const QString &subject, const QString &program)
+{
+    const QString settingsAdvice = QStringLiteral("\nBitte in den Einstellungen die Netzwerkschnittstelle wählen.");
+    switch (problem) {
+    case CaptureProblem::NoPermission:
+        return QStringLiteral("Keine Messung: FlowMeister darf den Netzwerkverkehr nicht mitlesen.\n"
+                              "Das Recht dazu gibt ein Administrator mit:\n"
+                              "sudo setcap cap_net_raw+ep %1").arg(program);
+    case CaptureProblem::NoInterface:
+        return QStringLiteral("Keine Messung: Die Netzwerkschnittstelle %1 gibt es nicht, "
+                              "oder sie hat keine IPv4-Adresse.").arg(subject) + settingsAdvice;
+    case CaptureProblem::InterfaceDown:
+        return QStringLiteral("Keine Messung: Die Netzwerkschnittstelle %1 ist nicht aktiv.").arg(subject);
+    case CaptureProblem::CaptureFailed:
+        return QStringLiteral("Keine Messung: Der Mitschnitt auf der Netzwerkschnittstelle %1 "
+                              "ist gescheitert.").arg(subject) + settingsAdvice;
+    case CaptureProblem::SettingsUnreadable:
+        return QStringLiteral("Keine Messung: Die Einstellungsdatei %1 ist nicht lesbar.").arg(subject);
+    }
+    return QString();
 }

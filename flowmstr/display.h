@@ -29,4 +29,12 @@ int barLength(int64_t rate, int width, int speed);
 // The gauge's hint for the pointer at column x, or `current` outside it.
 QString gaugeHint(int x, int width, int speed, const QString &current);
 
+enum class CaptureProblem;
+
+// The readouts' hint while nothing is measured: why, and what helps.
+// `subject` is the interface (or, for an unreadable settings file, the
+// file); `program` the program's path, for the command that grants the
+// permission.
+QString notMeasuringHint(CaptureProblem problem, const QString &subject, const QString &program);
+
 #endif // DISPLAY_H

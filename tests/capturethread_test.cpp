@@ -2,11 +2,15 @@
 // the test's own network namespace.  Needs root.
 #include "capturethread.h"
 #include "core.h"
+#include "modalcloser.h"
 #include "qttestmain.h"
+#include "readouts.h"
 #include "testnet.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <linux/capability.h>
@@ -162,31 +166,55 @@ private slots:
         QCOMPARE(downloadBytes.load(), 700u);
     }
 
-    void failedCaptureStoresItsResult_data()
+    void notMeasuringShowsBlanksAndTheReason_data()
     {
-        QTest::addColumn<bool>("withNetRaw");
-        QTest::addColumn<int>("interfaceNumber");
-        QTest::newRow("without CAP_NET_RAW") << false << testnet::interfaceNumber(First.local);
-        QTest::newRow("number beyond the list, first start") << true << 99;
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("without CAP_NET_RAW") << "no permission" << "sudo setcap cap_net_raw+ep ";
+        QTest::newRow("number beyond the list")
+            << "number 99" << "Die Netzwerkschnittstelle Nr. 99 gibt es nicht";
+        QTest::newRow("interface down") << "down" << "Netzwerkschnittstelle fmsct4 ist nicht aktiv";
+        QTest::newRow("interface gone while measuring")
+            << "deleted" << "Die Netzwerkschnittstelle fmsct4 gibt es nicht";
+        QTest::newRow("settings unreadable")
+            << "unreadable settings" << "Die Einstellungsdatei flowmstr.ini ist nicht lesbar";
     }
 
-    // Start-up whose capture cannot open: the result is stored, nothing counts.
-    void failedCaptureStoresItsResult()
+    // No capture: blank cells, no bar, the reason as the readouts' hint,
+    // however many bytes the tick finds.
+    void notMeasuringShowsBlanksAndTheReason()
     {
-        QFETCH(bool, withNetRaw);
-        QFETCH(int, interfaceNumber);
-
-        writeSettingsFile("[settings]\nfirstrun=1\ninterface=" + QByteArray::number(interfaceNumber));
-        std::memset(&captureInfo, 0, sizeof captureInfo);
-        captureResult = 0;
-        QVERIFY(setNetRaw(withNetRaw));
+        QFETCH(QString, situation);
+        QFETCH(QString, hint);
+        testnet::addVeth("fmsct4", "192.0.2.65/26", "fmsct5", "");
+        const auto removeLink = qScopeGuard([] { std::system("ip link del fmsct4 2>/dev/null"); });
+        writeSettingsFile("[settings]\nfirstrun=1\ninterface=" +
+                          QByteArray::number(situation == "number 99" ? 99 : testnet::interfaceNumber("fmsct4")));
+        if (situation == "down")
+            testnet::run("ip link set fmsct4 down");
+        if (situation == "unreadable settings")
+            QVERIFY(QDir().mkdir(QStringLiteral("elsewhere")) && QDir::setCurrent("elsewhere") &&
+                    QDir().mkdir(QStringLiteral("flowmstr.ini")));
+        const auto back = qScopeGuard([this] { QDir::setCurrent(dir.path()); });
+        QVERIFY(setNetRaw(situation != "no permission"));
+        const auto netRawBack = qScopeGuard([] { setNetRaw(true); });
+        ModalCloser closer;
         TMainForm form;
-        QVERIFY(setNetRaw(true));
-        QTRY_COMPARE(captureResult.load(), -4);
+        if (situation == "deleted") {
+            QTest::qWait(100);
+            testnet::run("ip link del fmsct4");
+        }
+        QWidget *large = form.findChild<QWidget *>("LargeBox");
+        QTRY_VERIFY(large->toolTip().contains(hint));
+        QVERIFY(large->toolTip().startsWith("Keine Messung: "));
+        QCOMPARE(form.findChild<QWidget *>("SmallBox")->toolTip(), large->toolTip());
 
-        testnet::PacketSocket(First.peer).send(First.download(1000));
-        std::this_thread::sleep_for(100ms);
-        QCOMPARE(downloadBytes.load(), 0u);
+        downloadBytes = 96000;
+        QMetaObject::invokeMethod(form.findChild<QTimer *>("Timer1"), "timeout");
+        QCOMPARE(readoutGlyphs(large), QList<int>({10, 10, 10, 10}));
+        QCOMPARE(readoutGlyphs(form.findChild<QWidget *>("SmallBox")), QList<int>({10, 10, 10, 10}));
+        QCOMPARE(form.findChild<QWidget *>("Gauge")->grab().toImage().pixelColor(0, 3),
+                 form.palette().color(QPalette::Window));
     }
 
     // Restarts that meet a capture thread at any point of failing and ending.
