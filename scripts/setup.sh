@@ -6,10 +6,11 @@ cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libpcap-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins patchelf libcap2-bin
+  libpcap-dev qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libgtest-dev clang libclang-rt-14-dev
   fonts-urw-base35 iproute2 util-linux pppoe
   xvfb xauth xdotool imagemagick
+  libcap2-bin patchelf desktop-file-utils appstream man-db dpkg-dev file
 )
 
 missing=()

@@ -13,7 +13,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export XDG_RUNTIME_DIR="$scratch/xdg"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-cp -r "$1/flowmstr" "$1/libfms.so" "$1/help" "$scratch/"
+cp -r "$1/flowmstr" "$1"/libfms.so* "$1/help" "$scratch/"
 cd "$scratch"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$here/person.sh" ./flowmstr
 
