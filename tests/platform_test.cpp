@@ -1,4 +1,4 @@
-// The choice of XWayland and the stay-on-top item's hint.
+// The choice of XWayland in a Wayland session.
 #include "platform.h"
 
 #include <QTest>
@@ -40,22 +40,6 @@ private slots:
         for (const QString &variable : variables)
             environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
         QCOMPARE(runThroughXWayland(environment, arguments), xwayland);
-    }
-
-    void onTopHint_data()
-    {
-        QTest::addColumn<QString>("platform");
-        QTest::addColumn<bool>("hint");
-        QTest::newRow("wayland") << "wayland" << true;
-        QTest::newRow("wayland-egl") << "wayland-egl" << true;
-        QTest::newRow("xcb") << "xcb" << false;
-        QTest::newRow("offscreen") << "offscreen" << false;
-    }
-    void onTopHint()
-    {
-        QFETCH(QString, platform);
-        QFETCH(bool, hint);
-        QCOMPARE(!::onTopHint(platform).isEmpty(), hint);
     }
 };
 
