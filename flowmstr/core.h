@@ -4,6 +4,7 @@
 
 #include "settingsfile.h"
 #include "ui_mainform.h"
+#include "volume.h"
 
 #include <QWidget>
 
@@ -15,6 +16,9 @@ class TMyThread;
 
 // The settings file, in the working directory.
 extern const QString SettingsFileName;
+
+// The data volume per day, beside the settings file.
+extern const QString VolumeFileName;
 
 // The program's settings values; the file is read once and written on saves.
 extern Settings settings;
@@ -69,6 +73,8 @@ private:
     void stopCaptureThread();
     void showMeasuring();
     void showNotMeasuring(const QString &reason);
+    void loadVolume();
+    void saveVolume();
 
     Ui::TMainForm ui;
     QMenu *Popup;
@@ -88,6 +94,10 @@ private:
     // Whether a capture runs: numbers are shown only then.  A new capture
     // counts as running once it has lasted until a tick.
     bool measuring = false;
+
+    VolumeBook volume;
+    qint64 lastVolumeSaveMs = 0;
+    bool volumeFileFailed = false;  // the last load or save could not use the file
 };
 
 #endif // CORE_H

@@ -129,6 +129,26 @@ private slots:
         QFETCH(QString, hint);
         QCOMPARE(gaugeHint(x, 150, speed, QStringLiteral("before")), hint);
     }
+
+    void bytes_data()
+    {
+        QTest::addColumn<qulonglong>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << 0ull << "0 B";
+        QTest::newRow("999") << 999ull << "999 B";
+        QTest::newRow("1000") << 1000ull << "1,00 kB";
+        QTest::newRow("12345") << 12345ull << "12,3 kB";
+        QTest::newRow("999499") << 999499ull << "999 kB";
+        QTest::newRow("999500 rounds up") << 999500ull << "1,00 MB";
+        QTest::newRow("1234567890") << 1234567890ull << "1,23 GB";
+        QTest::newRow("largest") << 18446744073709551615ull << "18,4 EB";
+    }
+    void bytes()
+    {
+        QFETCH(qulonglong, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(decimalBytes(bytes), text);
+    }
 };
 
 QTEST_GUILESS_MAIN(DisplayTest)
