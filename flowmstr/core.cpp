@@ -76,7 +76,7 @@ TMainForm::TMainForm(QWidget *parent)
       tickClock(monotonicMs)
 {
     ui.setupUi(this);
-    move(639, 459);  // the design position, until the settings say otherwise
+    move(scaledPixels(storedPosition));
     applyFormFont(this);
     ui.Image1->setPixmap(transparentPixmap(QStringLiteral(":/images/logo.png")));
     ui.Image2->setPixmap(transparentPixmap(QStringLiteral(":/images/productname.png")));
@@ -220,16 +220,26 @@ void TMainForm::closeEvent(QCloseEvent *event)
 void TMainForm::LoadSettings()
 {
     const IniText ini(readSettingsFile(SettingsFileName));
-    QPoint topLeft = pos();
-    readSettings(ini, settings, topLeft);
-    move(topLeft);
+    readSettings(ini, settings, storedPosition);
+    move(scaledPixels(storedPosition));
+    placedPosition = pos();
 }
 
 void TMainForm::SaveSettings()
 {
     IniText ini(readSettingsFile(SettingsFileName));
-    writeSettings(ini, settings, pos());
+    writeSettings(ini, settings, pos() == placedPosition ? storedPosition : screenPixels(pos()));
     writeSettingsFile(SettingsFileName, ini.text());
+}
+
+QPoint TMainForm::screenPixels(QPoint scaled) const
+{
+    return (QPointF(scaled) * devicePixelRatio()).toPoint();
+}
+
+QPoint TMainForm::scaledPixels(QPoint screen) const
+{
+    return (QPointF(screen) / devicePixelRatio()).toPoint();
 }
 
 // The tick: takes both byte counts, turns them into rates over the time that
@@ -267,7 +277,7 @@ void TMainForm::BoxPaint(const PaintBox *sender, QPainter &painter)
     if (!measuring)
         cells.fill(BlankGlyph);
     for (int i = 0; i < 4; ++i)
-        painter.drawPixmap(i * glyphs[0].width(), 0, glyphs[cells[i]]);
+        painter.drawPixmap(i * qRound(glyphs[0].deviceIndependentSize().width()), 0, glyphs[cells[i]]);
 }
 
 void TMainForm::GaugePaint(QPainter &painter)

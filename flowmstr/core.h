@@ -98,6 +98,14 @@ private:
     VolumeBook volume;
     qint64 lastVolumeSaveMs = 0;
     bool volumeFileFailed = false;  // the last load or save could not use the file
+
+    // `top` and `left` are screen pixels, the window's position is in Qt's
+    // scaled pixels.  The stored position, which a scaled window may not take
+    // exactly, is written back while the window stays where it was placed.
+    QPoint screenPixels(QPoint scaled) const;
+    QPoint scaledPixels(QPoint screen) const;
+    QPoint storedPosition{639, 459};  // the design position, until the settings say otherwise
+    QPoint placedPosition;
 };
 
 #endif // CORE_H

@@ -1,5 +1,6 @@
 #include "core.h"
 #include "forms.h"
+#include "scaling.h"
 #include "SimpleHTMLHelp.h"
 
 #include <QApplication>
@@ -8,8 +9,7 @@
 
 int main(int argc, char *argv[])
 {
-    // The windows are laid out in pixels at 75 dpi: no scaling on any screen.
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    prepareScaling(SettingsFileName);
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     registerHelpViewer(args.isEmpty() ? QCoreApplication::applicationFilePath() : args.first());
