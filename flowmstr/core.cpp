@@ -208,6 +208,7 @@ void TMainForm::SchliessenClick()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
+    SecondTimer();  // a last tick, so that the volume saved holds every byte counted
     saveVolume();
     try {
         SaveSettings();

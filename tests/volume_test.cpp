@@ -7,9 +7,9 @@
 #include <QTest>
 
 #include <csignal>
-#include <memory>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,7 +33,7 @@ QByteArray readFile(const QString &name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
-// Runs `body` in a child process; its exit code, or minus the killing signal.
+// Runs `body` in a child process, which exits with 0 when it returns true.
 pid_t inChild(const std::function<bool()> &body)
 {
     const pid_t pid = fork();
@@ -42,6 +42,7 @@ pid_t inChild(const std::function<bool()> &body)
     return pid;
 }
 
+// The child's exit code, or minus the signal that killed it.
 int waitFor(pid_t pid)
 {
     int status = 0;
@@ -178,8 +179,6 @@ private slots:
         const QByteArray listing = QFile::encodeName(QDir().entryList().join(u' ')) + readFile("target");
         VolumeBook book;
         QString got;
-        QVERIFY(!book.load(path, &got, nullptr));
-        QCOMPARE(got, problem);
         addTicks(book, {"2026-05-02 1 1"});
         QVERIFY(!book.save(path, &got));
         QCOMPARE(got, problem);
