@@ -18,12 +18,18 @@
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <cstdio>
+
 const QString SettingsFileName = QStringLiteral("flowmstr.ini");
+const QString VolumeFileName = QStringLiteral("flowmstr.csv");
 Settings settings;
 
 // How long a cancelled capture may take to end before it is left to finish
 // on its own.
 static constexpr int CaptureStopTimeoutMs = 2000;
+
+// The volume is saved this often: a crash loses at most this much of it.
+static constexpr qint64 VolumeSaveIntervalMs = 5 * 60 * 1000;
 
 static const QColor Zone1Colour(64, 64, 64);     // up to 56 kbit/s
 static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
@@ -71,7 +77,7 @@ TMainForm::TMainForm(QWidget *parent)
       tickClock(monotonicMs)
 {
     ui.setupUi(this);
-    move(639, 459);  // the design position, until the settings say otherwise
+    move(scaledPixels(storedPosition));
     applyFormFont(this);
     ui.Image1->setPixmap(transparentPixmap(QStringLiteral(":/images/logo.png")));
     ui.Image2->setPixmap(transparentPixmap(QStringLiteral(":/images/productname.png")));
@@ -94,7 +100,7 @@ TMainForm::TMainForm(QWidget *parent)
     connectHandlers();
 
     Timer1->start();
-    lastTickMs = tickClock();
+    lastTickMs = lastVolumeSaveMs = tickClock();
     FormCreate();
 }
 
@@ -117,6 +123,7 @@ void TMainForm::connectHandlers()
     connect(ui.ConnectionCheck, &QToolButton::clicked, this, &TMainForm::ConnectionCheckClick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
     connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TMainForm::saveVolume);
 }
 
 TMainForm::~TMainForm()
@@ -127,7 +134,7 @@ TMainForm::~TMainForm()
 void TMainForm::setTickClock(std::function<qint64()> clock)
 {
     tickClock = std::move(clock);
-    lastTickMs = tickClock();
+    lastTickMs = lastVolumeSaveMs = tickClock();
 }
 
 void TMainForm::FormCreate()
@@ -145,6 +152,7 @@ void TMainForm::FormCreate()
     }
     if (settings.speed <= 0)
         settings.speed = 768;
+    loadVolume();
     ui.OnTop->setChecked(settings.stayontop != 0);
     setWindowFlag(Qt::WindowStaysOnTopHint, ui.OnTop->isChecked());
     try {
@@ -207,6 +215,8 @@ void TMainForm::SchliessenClick()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
+    SecondTimer();  // a last tick, so that the volume saved holds every byte counted
+    saveVolume();
     try {
         SaveSettings();
     } catch (const SettingsFileError &e) {
@@ -218,16 +228,26 @@ void TMainForm::closeEvent(QCloseEvent *event)
 void TMainForm::LoadSettings()
 {
     const IniText ini(readSettingsFile(SettingsFileName));
-    QPoint topLeft = pos();
-    readSettings(ini, settings, topLeft);
-    move(topLeft);
+    readSettings(ini, settings, storedPosition);
+    move(scaledPixels(storedPosition));
+    placedPosition = pos();
 }
 
 void TMainForm::SaveSettings()
 {
     IniText ini(readSettingsFile(SettingsFileName));
-    writeSettings(ini, settings, pos());
+    writeSettings(ini, settings, pos() == placedPosition ? storedPosition : screenPixels(pos()));
     writeSettingsFile(SettingsFileName, ini.text());
+}
+
+QPoint TMainForm::screenPixels(QPoint scaled) const
+{
+    return (QPointF(scaled) * devicePixelRatio()).toPoint();
+}
+
+QPoint TMainForm::scaledPixels(QPoint screen) const
+{
+    return (QPointF(screen) / devicePixelRatio()).toPoint();
 }
 
 // The tick: takes both byte counts, turns them into rates over the time that
@@ -238,10 +258,14 @@ void TMainForm::SecondTimer()
     const qint64 elapsed = now - lastTickMs;
     lastTickMs = now;
     const uint32_t down = downloadBytes.exchange(0), up = uploadBytes.exchange(0);
-    if (!measuring && captureThread && captureThread->isRunning())
-        showMeasuring();
+    measuring = measuring || (captureThread && captureThread->isRunning());
     downloadRate = measuring ? rateKbit(down, elapsed) : 0;
     uploadRate = measuring ? rateKbit(up, elapsed) : 0;
+    volume.addTick(QDateTime::currentDateTime(), down, up, downloadRate);
+    if (measuring)
+        showMeasuring();
+    if (now - lastVolumeSaveMs >= VolumeSaveIntervalMs)
+        saveVolume();
     DrawNumbers();
     ui.Gauge->repaint();
 }
@@ -261,7 +285,7 @@ void TMainForm::BoxPaint(const PaintBox *sender, QPainter &painter)
     if (!measuring)
         cells.fill(BlankGlyph);
     for (int i = 0; i < 4; ++i)
-        painter.drawPixmap(i * glyphs[0].width(), 0, glyphs[cells[i]]);
+        painter.drawPixmap(i * qRound(glyphs[0].deviceIndependentSize().width()), 0, glyphs[cells[i]]);
 }
 
 void TMainForm::GaugePaint(QPainter &painter)
@@ -383,11 +407,16 @@ void TMainForm::CaptureThreadEnded(int generation)
                                       QCoreApplication::applicationFilePath()));
 }
 
+// While a capture runs, hovering the readouts shows the data volume.
 void TMainForm::showMeasuring()
 {
-    measuring = true;
-    ui.LargeBox->setToolTip(QString());
-    ui.SmallBox->setToolTip(QString());
+    const QDate today = QDate::currentDate();
+    QString hint = volumeHint(volume.day(today), billingMonthStart(today, settings.monthstart),
+                              volume.month(today, settings.monthstart), volume.peakKbit(today));
+    if (volumeFileFailed)
+        hint += QStringLiteral("\nDas Datenvolumen lässt sich nicht in %1 speichern.").arg(VolumeFileName);
+    ui.LargeBox->setToolTip(hint);
+    ui.SmallBox->setToolTip(hint);
 }
 
 // Blank readouts and no bar; hovering the readouts tells the reason.
@@ -400,6 +429,31 @@ void TMainForm::showNotMeasuring(const QString &reason)
     ui.SmallBox->setToolTip(reason);
     DrawNumbers();
     ui.Gauge->update();
+}
+
+// Reads the volume of earlier runs; damaged lines are skipped.
+void TMainForm::loadVolume()
+{
+    QString problem;
+    QList<int> damaged;
+    volumeFileFailed = !volume.load(VolumeFileName, &problem, &damaged);
+    if (settings.debuglevel == 0)
+        return;
+    for (int line : std::as_const(damaged))
+        std::fprintf(stderr, "%s: line %d damaged, skipped\n", qPrintable(VolumeFileName), line);
+    if (volumeFileFailed)
+        std::fprintf(stderr, "%s %s\n", qPrintable(VolumeFileName), qPrintable(problem));
+}
+
+// Adds this run's unsaved volume to the file (whatever other programs have
+// added meanwhile stays).
+void TMainForm::saveVolume()
+{
+    lastVolumeSaveMs = tickClock();
+    QString problem;
+    volumeFileFailed = !volume.save(VolumeFileName, &problem);
+    if (volumeFileFailed && settings.debuglevel != 0)
+        std::fprintf(stderr, "%s %s, volume not saved\n", qPrintable(VolumeFileName), qPrintable(problem));
 }
 
 // Cancels the capture thread, blocked in the library's wait for frames, and

@@ -4,6 +4,7 @@
 
 #include "settingsfile.h"
 #include "ui_mainform.h"
+#include "volume.h"
 
 #include <QWidget>
 
@@ -15,6 +16,9 @@ class TMyThread;
 
 // The settings file, in the working directory.
 extern const QString SettingsFileName;
+
+// The data volume per day, beside the settings file.
+extern const QString VolumeFileName;
 
 // The program's settings values; the file is read once and written on saves.
 extern Settings settings;
@@ -69,6 +73,8 @@ private:
     void stopCaptureThread();
     void showMeasuring();
     void showNotMeasuring(const QString &reason);
+    void loadVolume();
+    void saveVolume();
 
     Ui::TMainForm ui;
     QMenu *Popup;
@@ -88,6 +94,18 @@ private:
     // Whether a capture runs: numbers are shown only then.  A new capture
     // counts as running once it has lasted until a tick.
     bool measuring = false;
+
+    VolumeBook volume;
+    qint64 lastVolumeSaveMs = 0;
+    bool volumeFileFailed = false;  // the last load or save could not use the file
+
+    // `top` and `left` are screen pixels, the window's position is in Qt's
+    // scaled pixels.  The stored position, which a scaled window may not take
+    // exactly, is written back while the window stays where it was placed.
+    QPoint screenPixels(QPoint scaled) const;
+    QPoint scaledPixels(QPoint screen) const;
+    QPoint storedPosition{639, 459};  // the design position, until the settings say otherwise
+    QPoint placedPosition;
 };
 
 #endif // CORE_H

@@ -2,6 +2,8 @@
 
 #include "capturethread.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <cmath>
 
@@ -67,4 +69,27 @@ QString notMeasuringHint(CaptureProblem problem, const QString &subject, const Q
         return QStringLiteral("Keine Messung: Die Einstellungsdatei %1 ist nicht lesbar.").arg(subject);
     }
     return QString();
+}
+
+QString decimalBytes(uint64_t bytes)
+{
+    static const char *const units[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+    double value = double(bytes);
+    int unit = 0;
+    while (value >= 999.5 && unit < 6) {  // what would round to 1000
+        value /= 1000;
+        ++unit;
+    }
+    const int decimals = unit == 0 || value >= 99.95 ? 0 : value >= 9.995 ? 1 : 2;
+    return QLocale(QLocale::German).toString(value, 'f', decimals) + u' ' + QLatin1String(units[unit]);
+}
+
+QString volumeHint(DayVolume today, QDate monthStart, DayVolume month, int64_t peakKbit)
+{
+    return QStringLiteral("Heute: Download %1, Upload %2\n"
+                          "Seit %3: Download %4, Upload %5\n"
+                          "Spitze heute: %6 kbit/s Download")
+        .arg(decimalBytes(today.down), decimalBytes(today.up), monthStart.toString(u"dd.MM."),
+             decimalBytes(month.down), decimalBytes(month.up),
+             QLocale(QLocale::German).toString(qlonglong(peakKbit)));
 }

@@ -50,6 +50,8 @@ void readSettings(const IniText &ini, Settings &s, QPoint &topLeft)
     topLeft.setY(readKey(ini, "top", topLeft.y()));
     topLeft.setX(readKey(ini, "left", topLeft.x()));
     s.stayontop = readKey(ini, "stayontop", s.stayontop);
+    s.monthstart = readKey(ini, "monthstart", s.monthstart);
+    s.scale = readKey(ini, "scale", s.scale);
 }
 
 void writeSettings(IniText &ini, const Settings &s, QPoint topLeft)

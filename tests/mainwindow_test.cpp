@@ -323,6 +323,26 @@ private slots:
         QCOMPARE(captureInfo.verbose, 7);
     }
 
+    // While measuring, the readouts' hint shows the data volume; it is saved
+    // every five minutes and when the window closes.
+    void volume()
+    {
+        start("[settings]\nfirstrun=1\ninterface=0\nmonthstart=31\n");
+        tick(125000, 2500);
+        tick(0, 500, 300000);
+        const QDate today = QDate::currentDate();
+        const QByteArray day = today.toString(Qt::ISODate).toLatin1();
+        QCOMPARE(readFile(QStringLiteral("flowmstr.csv")), day + ",125000,3000\n");
+        QCOMPARE(child<QWidget>(form.get(), "LargeBox")->toolTip(),
+                 QStringLiteral("Heute: Download 125 kB, Upload 3,00 kB\nSeit 01.%1.: Download 125 kB, "
+                                "Upload 3,00 kB\nSpitze heute: 1.000 kbit/s Download")
+                     .arg(today.month(), 2, 10, QLatin1Char('0')));
+        tick(1000, 0);
+        downloadBytes = 7;  // counted after the last tick
+        QVERIFY(form->close());
+        QCOMPARE(readFile(QStringLiteral("flowmstr.csv")), day + ",126007,3000\n");
+    }
+
     void gaugeHints()
     {
         start();
