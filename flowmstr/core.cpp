@@ -53,6 +53,16 @@ static bool isPppName(const char *name)
     return true;
 }
 
+// The capture record for a new capture on a resolved interface; any earlier
+// capture on it has ended.
+static void fillCaptureRecord(const LIBFMSINFO &resolved, int verbose)
+{
+    captureInfo = resolved;
+    captureInfo.cb = CaptureCallback;
+    captureInfo.verbose = verbose;
+    captureInfo.countall = 0;
+}
+
 static qint64 monotonicMs()
 {
     static QElapsedTimer clock;
@@ -311,16 +321,11 @@ void TMainForm::ConnectionCheckClick()
 
     // An active PPP link makes the test impossible; explain that instead.
     bool pppLinkUp = false;
-    for (int index = 0; index <= LastProbedInterface; ++index) {
-        LIBFMSINFO scratch{};
-        scratch.index = index;
-        scratch.verbose = settings.debuglevel;
-        scratch.countall = 0;
-        if (libfms_interfaceinfo(&scratch) == 0 && isPppName(scratch.interface)) {
+    for (const LIBFMSINFO &entry : probeInterfaces(settings.debuglevel))
+        if (isPppName(entry.interface)) {
             pppLinkUp = true;
             QMessageBox::information(this, ApplicationTitle, TestImpossibleText);
         }
-    }
     if (!pppLinkUp)
         QMessageBox::critical(this, ApplicationTitle, TestFailedText);
 }
@@ -332,7 +337,8 @@ void TMainForm::GlyphTimerTimer()
 }
 
 // Starts monitoring afresh; the readouts stay blank until the new capture
-// has lasted until a tick, and its bytes are all that the tick counts.
+// has lasted until a tick, and its bytes are all that the tick counts.  A
+// missing or inactive interface gets no capture.
 void TMainForm::RestartCapture()
 {
     stopCaptureThread();
@@ -340,18 +346,13 @@ void TMainForm::RestartCapture()
     uploadBytes = 0;
     lastTickMs = tickClock();
     showNotMeasuring(QString());
-    captureInfo.verbose = settings.debuglevel;
-    captureInfo.index = settings.interface;
-    if (libfms_interfaceinfo(&captureInfo) != 0) {
-        // The record still names the previous interface: no capture on it.
-        showNotMeasuring(notMeasuringHint(CaptureProblem::NoInterface,
-                                          QStringLiteral("Nr. %1").arg(settings.interface),
-                                          QCoreApplication::applicationFilePath()));
+    const InterfaceState monitored =
+        followInterface(settings.interface, settings.interfacename, settings.debuglevel);
+    if (!monitored.listed || !monitored.up) {
+        showProblem(monitored.listed ? CaptureProblem::InterfaceDown : CaptureProblem::NoInterface);
         return;
     }
-    captureInfo.cb = CaptureCallback;
-    captureInfo.verbose = settings.debuglevel;
-    captureInfo.countall = 0;
+    fillCaptureRecord(monitored.resolved, settings.debuglevel);
     try {
         auto *thread = new TMyThread;
         const int generation = ++captureGeneration;
@@ -370,10 +371,7 @@ void TMainForm::CaptureThreadEnded(int generation)
 {
     if (generation != captureGeneration)
         return;
-    const QString interface = QString::fromLocal8Bit(
-        captureInfo.interface, qstrnlen(captureInfo.interface, sizeof captureInfo.interface));
-    showNotMeasuring(notMeasuringHint(captureProblem(captureInfo.interface), interface,
-                                      QCoreApplication::applicationFilePath()));
+    showProblem(captureProblem(captureInfo.interface));
 }
 
 void TMainForm::showMeasuring()
@@ -393,6 +391,14 @@ void TMainForm::showNotMeasuring(const QString &reason)
     ui.SmallBox->setToolTip(reason);
     DrawNumbers();
     ui.Gauge->update();
+}
+
+void TMainForm::showProblem(CaptureProblem problem)
+{
+    const QString subject = settings.interfacename.isEmpty()
+                                ? QStringLiteral("Nr. %1").arg(settings.interface)
+                                : settings.interfacename;
+    showNotMeasuring(notMeasuringHint(problem, subject, QCoreApplication::applicationFilePath()));
 }
 
 // Cancels the capture thread, blocked in the library's wait for frames, and

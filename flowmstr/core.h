@@ -2,6 +2,7 @@
 #ifndef CORE_H
 #define CORE_H
 
+#include "interfaces.h"
 #include "settingsfile.h"
 #include "ui_mainform.h"
 
@@ -12,16 +13,13 @@
 class QMenu;
 class QTimer;
 class TMyThread;
+enum class CaptureProblem;
 
 // The settings file, in the working directory.
 extern const QString SettingsFileName;
 
 // The program's settings values; the file is read once and written on saves.
 extern Settings settings;
-
-// Interface numbers 0 to this are probed for the list and after a failed
-// connection test.
-constexpr int LastProbedInterface = 16;
 
 class TMainForm : public QWidget
 {
@@ -36,7 +34,8 @@ public:
     void LoadSettings();
     // Writes `settings` and the window position; throws SettingsFileError.
     void SaveSettings();
-    // Stops monitoring, resolves `interface` again and starts a new capture.
+    // Stops monitoring, resolves the followed interface again and starts a
+    // new capture on it if it is up.
     void RestartCapture();
     // Repaints both readouts with the figures of the last tick.
     void DrawNumbers();
@@ -69,6 +68,7 @@ private:
     void stopCaptureThread();
     void showMeasuring();
     void showNotMeasuring(const QString &reason);
+    void showProblem(CaptureProblem problem);
 
     Ui::TMainForm ui;
     QMenu *Popup;

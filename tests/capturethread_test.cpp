@@ -48,6 +48,13 @@ struct Link {
 const Link First{"fmsct0", "192.0.2.1", "fmsct1"};
 const Link Second{"fmsct2", "192.0.2.129", "fmsct3"};
 
+// Points the settings at the interface, as the settings dialog does.
+void choose(const char *interface)
+{
+    settings.interface = testnet::interfaceNumber(interface);
+    settings.interfacename = interface;
+}
+
 void takeCounts(uint32_t &down, uint32_t &up)
 {
     down = downloadBytes.exchange(0);
@@ -128,7 +135,7 @@ private slots:
     void countsBothDirectionsByteExact()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         form.RestartCapture();
         QVERIFY(waitUntilCounting(First));
 
@@ -151,11 +158,11 @@ private slots:
     void restartMovesCountingToTheNewInterface()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         form.RestartCapture();
         QVERIFY(waitUntilCounting(First));
 
-        settings.interface = testnet::interfaceNumber(Second.local);
+        choose(Second.local);
         form.RestartCapture();
         QCOMPARE(captureInfo.interface, Second.local);
         QVERIFY(waitUntilCounting(Second));
@@ -221,7 +228,7 @@ private slots:
     void restartsOfAFailingCapture()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         QVERIFY(setNetRaw(false));
         for (int i = 0; i < 300; i++) {
             form.RestartCapture();
@@ -234,7 +241,7 @@ private slots:
     void restartsLeaveNothingBehind()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         for (int i = 0; i < 20; i++)
             form.RestartCapture();
         QTest::qWait(100);

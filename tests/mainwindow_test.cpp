@@ -118,7 +118,8 @@ private slots:
         QVERIFY(form->close());
         QCOMPARE(readFile(QStringLiteral("flowmstr.ini")),
                  QByteArray("[settings]\nlocation=0\ninterface=" +
-                            QByteArray::number(settings.interface) +
+                            QByteArray::number(settings.interface) + "\ninterfacename=" +
+                            settings.interfacename.toLatin1() +
                             "\nfirstrun=1\ntop=50\nleft=100\nstayontop=1\n\n"));
     }
 
