@@ -4,6 +4,7 @@
 #include "display.h"
 #include "features.h"
 #include "forms.h"
+#include "linkwatcher.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
 
@@ -23,6 +24,14 @@ Settings settings;
 // How long a cancelled capture may take to end before it is left to finish
 // on its own.
 static constexpr int CaptureStopTimeoutMs = 2000;
+
+// A capture that failed while its interface looked fine is tried again after
+// this long.
+static constexpr int CaptureRetryMs = 1000;
+
+// The shortest period whose bytes give a capture's first figures: a few
+// milliseconds' worth would show as a spike.
+static constexpr qint64 ShortestFirstPeriodMs = 250;
 
 static const QColor Zone1Colour(64, 64, 64);     // up to 56 kbit/s
 static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
@@ -74,6 +83,7 @@ static qint64 monotonicMs()
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Popup(new QMenu(this)), Timer1(new QTimer(this)), GlyphTimer(new QTimer(this)),
+      RetryTimer(new QTimer(this)),
       Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18), true)),
       LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
       SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14))),
@@ -94,6 +104,8 @@ TMainForm::TMainForm(QWidget *parent)
     GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
     GlyphTimer->setInterval(5000);
     GlyphTimer->setTimerType(Qt::PreciseTimer);  // five seconds, not 4.75
+    RetryTimer->setInterval(CaptureRetryMs);
+    RetryTimer->setSingleShot(true);
     connectHandlers();
 
     Timer1->start();
@@ -120,6 +132,7 @@ void TMainForm::connectHandlers()
     connect(ui.ConnectionCheck, &QToolButton::clicked, this, &TMainForm::ConnectionCheckClick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
     connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
+    connect(RetryTimer, &QTimer::timeout, this, &TMainForm::RestartCapture);
 }
 
 TMainForm::~TMainForm()
@@ -238,6 +251,8 @@ void TMainForm::SaveSettings()
 void TMainForm::SecondTimer()
 {
     const qint64 now = tickClock();
+    if (!measuring && now - lastTickMs < ShortestFirstPeriodMs)
+        return;  // a capture that has just started shows its figures at the next tick
     const qint64 elapsed = now - lastTickMs;
     lastTickMs = now;
     const uint32_t down = downloadBytes.exchange(0), up = uploadBytes.exchange(0);
@@ -313,6 +328,8 @@ void TMainForm::SetCheckState(int State)
 
 void TMainForm::ConnectionCheckClick()
 {
+    if (linkWatcher)
+        InterfaceChanged();  // a redial not yet followed: the test uses the new record
     const int result = libfms_testodsl(&captureInfo);
     SetCheckState(result == 0 ? 3 : 2);
     GlyphTimer->start();  // the five seconds run from now, message boxes or not
@@ -338,16 +355,20 @@ void TMainForm::GlyphTimerTimer()
 
 // Starts monitoring afresh; the readouts stay blank until the new capture
 // has lasted until a tick, and its bytes are all that the tick counts.  A
-// missing or inactive interface gets no capture.
+// missing or inactive interface gets no capture: its return is a link event.
 void TMainForm::RestartCapture()
 {
     stopCaptureThread();
+    RetryTimer->stop();
     downloadBytes = 0;
     uploadBytes = 0;
     lastTickMs = tickClock();
     showNotMeasuring(QString());
-    const InterfaceState monitored =
-        followInterface(settings.interface, settings.interfacename, settings.debuglevel);
+    if (!linkWatcher) {
+        linkWatcher = new LinkWatcher(this);
+        connect(linkWatcher, &LinkWatcher::changed, this, &TMainForm::InterfaceChanged);
+    }
+    monitored = followInterface(settings.interface, settings.interfacename, settings.debuglevel);
     if (!monitored.listed || !monitored.up) {
         showProblem(monitored.listed ? CaptureProblem::InterfaceDown : CaptureProblem::NoInterface);
         return;
@@ -366,12 +387,25 @@ void TMainForm::RestartCapture()
 }
 
 // End notification of the capture thread: unless a newer capture has
-// replaced it, the readouts say why nothing is measured any more.
+// replaced it, the readouts say why nothing is measured any more.  A capture
+// that failed on an interface that is up is tried again.
 void TMainForm::CaptureThreadEnded(int generation)
 {
     if (generation != captureGeneration)
         return;
-    showProblem(captureProblem(captureInfo.interface));
+    const CaptureProblem problem = captureProblem(captureInfo.interface);
+    showProblem(problem);
+    if (problem == CaptureProblem::CaptureFailed)
+        RetryTimer->start();
+}
+
+// Link and address events: when the followed interface has gone, gone down,
+// come back or got another address, monitoring starts afresh.  Its number
+// follows its name meanwhile.
+void TMainForm::InterfaceChanged()
+{
+    if (followInterface(settings.interface, settings.interfacename, 0) != monitored)
+        RestartCapture();
 }
 
 void TMainForm::showMeasuring()

@@ -10,6 +10,7 @@
 
 #include <functional>
 
+class LinkWatcher;
 class QMenu;
 class QTimer;
 class TMyThread;
@@ -65,6 +66,7 @@ private:
     void Hilfe1Click();
     void SchliessenClick();
     void CaptureThreadEnded(int generation);
+    void InterfaceChanged();
     void stopCaptureThread();
     void showMeasuring();
     void showNotMeasuring(const QString &reason);
@@ -74,6 +76,8 @@ private:
     QMenu *Popup;
     QTimer *Timer1;
     QTimer *GlyphTimer;
+    QTimer *RetryTimer;  // tries a failed capture again
+    LinkWatcher *linkWatcher = nullptr;  // from the first start of monitoring on
     QList<QPixmap> Glyphs;
     QList<QPixmap> LargeNumbers;
     QList<QPixmap> SmallNumbers;
@@ -85,6 +89,7 @@ private:
 
     TMyThread *captureThread = nullptr;
     int captureGeneration = 0;  // tells the current thread's end from older ones
+    InterfaceState monitored;   // the followed interface as the last start found it
     // Whether a capture runs: numbers are shown only then.  A new capture
     // counts as running once it has lasted until a tick.
     bool measuring = false;

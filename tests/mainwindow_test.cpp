@@ -211,6 +211,18 @@ private slots:
         compareReadout("LargeBox", {10, 7, 6, 8});
     }
 
+    // A capture that began 10 ms before a tick shows its first figures a
+    // tick later, over the whole time: a few milliseconds make no spike.
+    void firstFiguresOfANewCapture()
+    {
+        start();
+        form->RestartCapture();
+        tick(1250, 0, 10);
+        compareReadout("LargeBox", {10, 10, 10, 10});
+        tick(1250, 0, 990);
+        compareReadout("LargeBox", {10, 10, 1, 0});
+    }
+
     void repaintBetweenTicksKeepsTheFigures()
     {
         start();
