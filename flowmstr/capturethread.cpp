@@ -1,13 +1,12 @@
 #include "capturethread.h"
 
-#include <net/if.h>
+#include "interfaces.h"
+
 #include <pthread.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 LIBFMSINFO captureInfo;
 std::atomic<uint32_t> downloadBytes{0};
@@ -22,22 +21,6 @@ static bool mayOpenPacketSockets()
     if (fd >= 0)
         close(fd);
     return fd >= 0 || (errno != EPERM && errno != EACCES);
-}
-
-// -1: no such interface, else whether it is up.
-static int interfaceUp(const char *interface)
-{
-    ifreq request{};
-    if (std::strlen(interface) >= sizeof request.ifr_name)
-        return -1;
-    std::strcpy(request.ifr_name, interface);
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    const int result = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0
-                           ? (request.ifr_flags & IFF_UP) != 0
-                           : -1;
-    if (fd >= 0)
-        close(fd);
-    return result;
 }
 
 CaptureProblem captureProblem(const char *interface)

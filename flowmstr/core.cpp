@@ -5,6 +5,7 @@
 #include "features.h"
 #include "forms.h"
 #include "platform.h"
+#include "linkwatcher.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
 
@@ -30,6 +31,13 @@ static constexpr int CaptureStopTimeoutMs = 2000;
 
 // The volume is saved this often: a crash loses at most this much of it.
 static constexpr qint64 VolumeSaveIntervalMs = 5 * 60 * 1000;
+// A capture that failed while its interface looked fine is tried again after
+// this long.
+static constexpr int CaptureRetryMs = 1000;
+
+// The shortest period whose bytes give a capture's first figures: a few
+// milliseconds' worth would show as a spike.
+static constexpr qint64 ShortestFirstPeriodMs = 250;
 
 static const QColor Zone1Colour(64, 64, 64);     // up to 56 kbit/s
 static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
@@ -60,6 +68,16 @@ static bool isPppName(const char *name)
     return true;
 }
 
+// The capture record for a new capture on a resolved interface; any earlier
+// capture on it has ended.
+static void fillCaptureRecord(const LIBFMSINFO &resolved, int verbose)
+{
+    captureInfo = resolved;
+    captureInfo.cb = CaptureCallback;
+    captureInfo.verbose = verbose;
+    captureInfo.countall = 0;
+}
+
 static qint64 monotonicMs()
 {
     static QElapsedTimer clock;
@@ -71,6 +89,7 @@ static qint64 monotonicMs()
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Popup(new QMenu(this)), Timer1(new QTimer(this)), GlyphTimer(new QTimer(this)),
+      RetryTimer(new QTimer(this)),
       Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18), true)),
       LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
       SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14))),
@@ -97,6 +116,8 @@ TMainForm::TMainForm(QWidget *parent)
     GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
     GlyphTimer->setInterval(5000);
     GlyphTimer->setTimerType(Qt::PreciseTimer);  // five seconds, not 4.75
+    RetryTimer->setInterval(CaptureRetryMs);
+    RetryTimer->setSingleShot(true);
     connectHandlers();
 
     Timer1->start();
@@ -124,6 +145,7 @@ void TMainForm::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
     connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &TMainForm::saveVolume);
+    connect(RetryTimer, &QTimer::timeout, this, &TMainForm::RestartCapture);
 }
 
 TMainForm::~TMainForm()
@@ -215,7 +237,7 @@ void TMainForm::SchliessenClick()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    SecondTimer();  // a last tick, so that the volume saved holds every byte counted
+    bookUntickedBytes();
     saveVolume();
     try {
         SaveSettings();
@@ -255,6 +277,8 @@ QPoint TMainForm::scaledPixels(QPoint screen) const
 void TMainForm::SecondTimer()
 {
     const qint64 now = tickClock();
+    if (!measuring && now - lastTickMs < ShortestFirstPeriodMs)
+        return;  // a capture that has just started shows its figures at the next tick
     const qint64 elapsed = now - lastTickMs;
     lastTickMs = now;
     const uint32_t down = downloadBytes.exchange(0), up = uploadBytes.exchange(0);
@@ -334,6 +358,8 @@ void TMainForm::SetCheckState(int State)
 
 void TMainForm::ConnectionCheckClick()
 {
+    if (linkWatcher)
+        InterfaceChanged();  // a redial not yet followed: the test uses the new record
     const int result = libfms_testodsl(&captureInfo);
     SetCheckState(result == 0 ? 3 : 2);
     GlyphTimer->start();  // the five seconds run from now, message boxes or not
@@ -342,16 +368,11 @@ void TMainForm::ConnectionCheckClick()
 
     // An active PPP link makes the test impossible; explain that instead.
     bool pppLinkUp = false;
-    for (int index = 0; index <= LastProbedInterface; ++index) {
-        LIBFMSINFO scratch{};
-        scratch.index = index;
-        scratch.verbose = settings.debuglevel;
-        scratch.countall = 0;
-        if (libfms_interfaceinfo(&scratch) == 0 && isPppName(scratch.interface)) {
+    for (const LIBFMSINFO &entry : probeInterfaces(settings.debuglevel))
+        if (isPppName(entry.interface)) {
             pppLinkUp = true;
             QMessageBox::information(this, ApplicationTitle, TestImpossibleText);
         }
-    }
     if (!pppLinkUp)
         QMessageBox::critical(this, ApplicationTitle, TestFailedText);
 }
@@ -363,26 +384,25 @@ void TMainForm::GlyphTimerTimer()
 }
 
 // Starts monitoring afresh; the readouts stay blank until the new capture
-// has lasted until a tick, and its bytes are all that the tick counts.
+// has lasted until a tick, and its bytes are all that the tick counts.  A
+// missing or inactive interface gets no capture: its return is a link event.
 void TMainForm::RestartCapture()
 {
     stopCaptureThread();
-    downloadBytes = 0;
-    uploadBytes = 0;
+    RetryTimer->stop();
+    bookUntickedBytes();
     lastTickMs = tickClock();
     showNotMeasuring(QString());
-    captureInfo.verbose = settings.debuglevel;
-    captureInfo.index = settings.interface;
-    if (libfms_interfaceinfo(&captureInfo) != 0) {
-        // The record still names the previous interface: no capture on it.
-        showNotMeasuring(notMeasuringHint(CaptureProblem::NoInterface,
-                                          QStringLiteral("Nr. %1").arg(settings.interface),
-                                          QCoreApplication::applicationFilePath()));
+    if (!linkWatcher) {
+        linkWatcher = new LinkWatcher(this);
+        connect(linkWatcher, &LinkWatcher::changed, this, &TMainForm::InterfaceChanged);
+    }
+    monitored = followInterface(settings.interface, settings.interfacename, settings.debuglevel);
+    if (!monitored.listed || !monitored.up) {
+        showProblem(monitored.listed ? CaptureProblem::InterfaceDown : CaptureProblem::NoInterface);
         return;
     }
-    captureInfo.cb = CaptureCallback;
-    captureInfo.verbose = settings.debuglevel;
-    captureInfo.countall = 0;
+    fillCaptureRecord(monitored.resolved, settings.debuglevel);
     try {
         auto *thread = new TMyThread;
         const int generation = ++captureGeneration;
@@ -396,15 +416,32 @@ void TMainForm::RestartCapture()
 }
 
 // End notification of the capture thread: unless a newer capture has
-// replaced it, the readouts say why nothing is measured any more.
+// replaced it, the readouts say why nothing is measured any more.  A capture
+// that failed on an interface that is up is tried again.
 void TMainForm::CaptureThreadEnded(int generation)
 {
     if (generation != captureGeneration)
         return;
-    const QString interface = QString::fromLocal8Bit(
-        captureInfo.interface, qstrnlen(captureInfo.interface, sizeof captureInfo.interface));
-    showNotMeasuring(notMeasuringHint(captureProblem(captureInfo.interface), interface,
-                                      QCoreApplication::applicationFilePath()));
+    const CaptureProblem problem = captureProblem(captureInfo.interface);
+    showProblem(problem);
+    if (problem == CaptureProblem::CaptureFailed)
+        RetryTimer->start();
+}
+
+// Link and address events: when the followed interface has gone, gone down,
+// come back or got another address, monitoring starts afresh.  Its number
+// follows its name meanwhile.
+void TMainForm::InterfaceChanged()
+{
+    if (followInterface(settings.interface, settings.interfacename, 0) != monitored)
+        RestartCapture();
+}
+
+// The bytes counted since the last tick go to the volume without showing
+// them: the old capture's at a restart, the last ones when closing.
+void TMainForm::bookUntickedBytes()
+{
+    volume.addTick(QDateTime::currentDateTime(), downloadBytes.exchange(0), uploadBytes.exchange(0), 0);
 }
 
 // While a capture runs, hovering the readouts shows the data volume.
@@ -454,6 +491,14 @@ void TMainForm::saveVolume()
     volumeFileFailed = !volume.save(VolumeFileName, &problem);
     if (volumeFileFailed && settings.debuglevel != 0)
         std::fprintf(stderr, "%s %s, volume not saved\n", qPrintable(VolumeFileName), qPrintable(problem));
+}
+
+void TMainForm::showProblem(CaptureProblem problem)
+{
+    const QString subject = settings.interfacename.isEmpty()
+                                ? QStringLiteral("Nr. %1").arg(settings.interface)
+                                : settings.interfacename;
+    showNotMeasuring(notMeasuringHint(problem, subject, QCoreApplication::applicationFilePath()));
 }
 
 // Cancels the capture thread, blocked in the library's wait for frames, and

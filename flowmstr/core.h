@@ -2,6 +2,7 @@
 #ifndef CORE_H
 #define CORE_H
 
+#include "interfaces.h"
 #include "settingsfile.h"
 #include "ui_mainform.h"
 #include "volume.h"
@@ -10,9 +11,11 @@
 
 #include <functional>
 
+class LinkWatcher;
 class QMenu;
 class QTimer;
 class TMyThread;
+enum class CaptureProblem;
 
 // The settings file, in the working directory.
 extern const QString SettingsFileName;
@@ -22,10 +25,6 @@ extern const QString VolumeFileName;
 
 // The program's settings values; the file is read once and written on saves.
 extern Settings settings;
-
-// Interface numbers 0 to this are probed for the list and after a failed
-// connection test.
-constexpr int LastProbedInterface = 16;
 
 class TMainForm : public QWidget
 {
@@ -40,7 +39,8 @@ public:
     void LoadSettings();
     // Writes `settings` and the window position; throws SettingsFileError.
     void SaveSettings();
-    // Stops monitoring, resolves `interface` again and starts a new capture.
+    // Stops monitoring, resolves the followed interface again and starts a
+    // new capture on it if it is up.
     void RestartCapture();
     // Repaints both readouts with the figures of the last tick.
     void DrawNumbers();
@@ -70,16 +70,21 @@ private:
     void Hilfe1Click();
     void SchliessenClick();
     void CaptureThreadEnded(int generation);
+    void InterfaceChanged();
     void stopCaptureThread();
     void showMeasuring();
     void showNotMeasuring(const QString &reason);
+    void bookUntickedBytes();
     void loadVolume();
     void saveVolume();
+    void showProblem(CaptureProblem problem);
 
     Ui::TMainForm ui;
     QMenu *Popup;
     QTimer *Timer1;
     QTimer *GlyphTimer;
+    QTimer *RetryTimer;  // tries a failed capture again
+    LinkWatcher *linkWatcher = nullptr;  // from the first start of monitoring on
     QList<QPixmap> Glyphs;
     QList<QPixmap> LargeNumbers;
     QList<QPixmap> SmallNumbers;
@@ -91,6 +96,7 @@ private:
 
     TMyThread *captureThread = nullptr;
     int captureGeneration = 0;  // tells the current thread's end from older ones
+    InterfaceState monitored;   // the followed interface as the last start found it
     // Whether a capture runs: numbers are shown only then.  A new capture
     // counts as running once it has lasted until a tick.
     bool measuring = false;

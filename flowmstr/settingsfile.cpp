@@ -44,6 +44,8 @@ void readSettings(const IniText &ini, Settings &s, QPoint &topLeft)
 {
     s.location = readKey(ini, "location", s.location);
     s.interface = readKey(ini, "interface", s.interface);
+    s.interfacename = ini.value(settingsSection, QStringLiteral("interfacename"))
+                          .value_or(s.interfacename);
     s.firstrun = readKey(ini, "firstrun", s.firstrun);
     s.speed = readKey(ini, "speed", s.speed);
     s.debuglevel = readKey(ini, "debuglevel", s.debuglevel);
@@ -58,6 +60,8 @@ void writeSettings(IniText &ini, const Settings &s, QPoint topLeft)
 {
     writeKey(ini, "location", s.location);
     writeKey(ini, "interface", s.interface);
+    if (!s.interfacename.isEmpty())  // unknown until an interface has been chosen or found
+        ini.setValue(settingsSection, QStringLiteral("interfacename"), s.interfacename);
     writeKey(ini, "firstrun", s.firstrun);
     writeKey(ini, "top", topLeft.y());
     writeKey(ini, "left", topLeft.x());

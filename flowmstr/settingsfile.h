@@ -13,6 +13,7 @@
 struct Settings {
     int32_t location = 0;   // 0: PC connected to the DSL modem directly, 1: not
     int32_t interface = 1;  // 0-based interface number
+    QString interfacename;  // the interface's name, followed when its number moves
     int32_t firstrun = 0;   // 0: first-run flow still to run
     int32_t speed = 768;    // line's maximum speed, kbit/s (read only)
     int32_t debuglevel = 0; // diagnostics level (read only)

@@ -26,3 +26,9 @@ inline QList<int> readoutGlyphs(QWidget *box)
     }
     return glyphs;
 }
+
+// Whether the readout shows figures (a single 0 at least), not blanks.
+inline bool showsNumbers(QWidget *box)
+{
+    return readoutGlyphs(box).last() != 10;
+}
