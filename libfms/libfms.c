@@ -458,36 +458,23 @@ static const uint8_t PADI_content[PADI_CONTENT_LEN] = {
     0x01, 0x03, 0x00, 0x08, 0, 0, 0, 0, 0, 0, 0x46, 0x4D,
 };
 
-/* Where discovery frames are bound to and sent: a generic address holding
-   the interface name (which then has at most 13 characters), or for longer
-   names the interface's index. */
-struct link_address {
-    union {
-        struct sockaddr generic;
-        struct sockaddr_ll ll;
-    } a;
-    socklen_t len;
-};
-
-static int discovery_socket(const char *name, struct link_address *to)
+/* Fills in the interface's link address for discovery frames and opens a
+   packet socket for it.  The socket is created without a protocol, so that
+   only the bind to this address registers it: binding a socket that is
+   registered already waits for the whole network stack to synchronise. */
+static int discovery_socket(const char *name, struct sockaddr_ll *to)
 {
-    unsigned index;
+    unsigned index = if_nametoindex(name);
 
     memset(to, 0, sizeof *to);
-    if (strlen(name) < sizeof to->a.generic.sa_data) {
-        memcpy(to->a.generic.sa_data, name, strlen(name));
-        to->len = sizeof to->a.generic;
-        return socket(AF_INET, SOCK_PACKET, htons(ETHERTYPE_PPPOE_DISCOVERY));
-    }
-    index = if_nametoindex(name);
-    to->a.ll.sll_family = AF_PACKET;
-    to->a.ll.sll_protocol = htons(ETHERTYPE_PPPOE_DISCOVERY);
-    /* An unknown name gets an index that no interface has: bind fails. */
-    to->a.ll.sll_ifindex = index ? (int)index : -1;
-    to->a.ll.sll_halen = ETH_ADDR_LEN;
-    memset(to->a.ll.sll_addr, 0xff, ETH_ADDR_LEN);
-    to->len = sizeof to->a.ll;
-    return socket(AF_PACKET, SOCK_RAW, htons(ETHERTYPE_PPPOE_DISCOVERY));
+    to->sll_family = AF_PACKET;
+    to->sll_protocol = htons(ETHERTYPE_PPPOE_DISCOVERY);
+    /* An unknown name gets an index that no interface has (0 would mean
+       every interface): the bind fails. */
+    to->sll_ifindex = index ? (int)index : -1;
+    to->sll_halen = ETH_ADDR_LEN;
+    memset(to->sll_addr, 0xff, ETH_ADDR_LEN);
+    return socket(AF_PACKET, SOCK_RAW, 0);
 }
 
 static void build_padi(uint8_t *f, const uint8_t *ownmac)
@@ -563,7 +550,7 @@ static int wait_for_offer(int fd, const LIBFMSINFO *info, PPPoEPacket *packet)
 LIBFMS_API int libfms_testodsl(PLIBFMSINFO info)
 {
     char device[sizeof info->interface];
-    struct link_address link;
+    struct sockaddr_ll link;
     PPPoEPacket packet;
     int fd, one = 1, bound, result;
 
@@ -579,7 +566,7 @@ LIBFMS_API int libfms_testodsl(PLIBFMSINFO info)
         say(info, "Error set socket options\n");
         return -8;
     }
-    bound = bind(fd, &link.a.generic, link.len);
+    bound = bind(fd, (struct sockaddr *)&link, sizeof link);
     if (bound < 0) {
         close(fd);
         if (info->verbose)
@@ -588,7 +575,7 @@ LIBFMS_API int libfms_testodsl(PLIBFMSINFO info)
     }
 
     build_padi((uint8_t *)&packet, info->ownmac);
-    if (sendto(fd, &packet, PADI_LEN, 0, &link.a.generic, link.len) != PADI_LEN) {
+    if (sendto(fd, &packet, PADI_LEN, 0, (struct sockaddr *)&link, sizeof link) != PADI_LEN) {
         say(info, "Error send PADI\n");
         close(fd);
         return -10;
