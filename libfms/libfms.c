@@ -42,6 +42,7 @@ enum {
 /* Capture parameters. */
 enum {
     SNAPLEN = 64,            /* enough for the Ethernet and IPv4 headers */
+    FILTER_TEXT_LEN = 512,
     BUFFER_TIMEOUT_MS = 10,  /* longest a captured frame waits for delivery */
 };
 
@@ -283,6 +284,67 @@ static pcap_t *open_capture(const char *device)
     return pd;
 }
 
+/* Frames the Ethernet classifier may count or report, in libpcap's filter
+   language (where "and" and "or" bind equally: hence the parentheses).
+   Plain IPv4 is reported where verbose is 1, and otherwise counted by its
+   addresses unless countall is set; PPPoE counts to or from ownmac. */
+static void ethernet_filter_text(const LIBFMSINFO *info, char *text, size_t size)
+{
+    const uint8_t *m = info->ownmac;
+    char mac[18], net[INET_ADDRSTRLEN], mask[INET_ADDRSTRLEN];
+
+    snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4],
+             m[5]);
+    ipv4_text(info->ownip & info->netmask, net);
+    ipv4_text(info->netmask, mask);
+    if (info->verbose || info->countall)
+        snprintf(text, size,
+                 "ip[0] = 0x45 or ((ether proto 0x8863 or ether proto 0x8864) and ether host %s)",
+                 mac);
+    else
+        snprintf(text, size,
+                 "(ip[0] = 0x45 and ((ether src %s and not ip dst net %s mask %s) or "
+                 "(not ether src %s and not ip src net %s mask %s))) or "
+                 "((ether proto 0x8863 or ether proto 0x8864) and ether host %s)",
+                 mac, net, mask, mac, net, mask, mac);
+}
+
+/* Frames the classifier may count or report, or "" for all of them: every
+   frame is reported where verbose > 1. */
+static void filter_text(const LIBFMSINFO *info, char *text, size_t size)
+{
+    text[0] = '\0';
+    if (info->verbose > 1)
+        return;
+    switch (info->datalink) {
+    case LINK_ETHERNET:
+        ethernet_filter_text(info, text, size);
+        break;
+    case LINK_RAW_IP:
+    case LINK_RAW_IP_ALT:
+    case LINK_RAW_IP_LT:
+    case LINK_COOKED:
+    case LINK_COOKED2:
+        snprintf(text, size, "ip[0] = 0x45");
+        break;
+    }
+}
+
+/* Lets the kernel drop the frames that the classifier would neither count
+   nor report, so that they never wake the capture.  Without the filter the
+   capture works all the same, only dearer. */
+static void drop_unused_frames(const LIBFMSINFO *info)
+{
+    char text[FILTER_TEXT_LEN];
+    struct bpf_program program;
+
+    filter_text(info, text, sizeof text);
+    if (text[0] == '\0' || pcap_compile(info->pd, &program, text, 1, PCAP_NETMASK_UNKNOWN) != 0)
+        return;
+    pcap_setfilter(info->pd, &program);
+    pcap_freecode(&program);
+}
+
 /* Also the cancellation clean-up of a running capture. */
 static void close_capture(void *arg)
 {
@@ -328,6 +390,7 @@ static int capture(PLIBFMSINFO info, int cancel_state)
     info->datalink = pcap_datalink(info->pd);
     if (info->datalink < 0)
         return fail(info, -6, "Error pcap_datalink.\n");
+    drop_unused_frames(info);
 
     run_capture(info, cancel_state);
     return fail(info, -7, "Error pcap_loop.\n");
