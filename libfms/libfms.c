@@ -43,7 +43,7 @@ enum {
 enum {
     SNAPLEN = 64,            /* enough for the Ethernet and IPv4 headers */
     FILTER_TEXT_LEN = 512,
-    BUFFER_TIMEOUT_MS = 10,  /* longest a captured frame waits for delivery */
+    BATCH_PAUSE_MS = 15,     /* longest a frame waits while frames keep coming */
 };
 
 /* Link-layer types as libpcap reports them. */
@@ -264,8 +264,8 @@ static void device_name(const LIBFMSINFO *info, char device[sizeof info->interfa
              info->interface);
 }
 
-/* Opens a promiscuous capture that hands each frame over within
-   BUFFER_TIMEOUT_MS, or returns NULL. */
+/* Opens a promiscuous capture that hands each frame over as soon as it is
+   read (capture_frames decides when that is), or returns NULL. */
 static pcap_t *open_capture(const char *device)
 {
     char errbuf[PCAP_ERRBUF_SIZE];
@@ -277,7 +277,7 @@ static pcap_t *open_capture(const char *device)
     if (!pd)
         return NULL;
     if (pcap_set_snaplen(pd, SNAPLEN) != 0 || pcap_set_promisc(pd, 1) != 0 ||
-        pcap_set_timeout(pd, BUFFER_TIMEOUT_MS) != 0 || pcap_activate(pd) < 0) {
+        pcap_set_immediate_mode(pd, 1) != 0 || pcap_activate(pd) < 0) {
         pcap_close(pd);
         return NULL;
     }
@@ -356,6 +356,19 @@ static void close_capture(void *arg)
     }
 }
 
+/* Hands the frames to scan_packets until reading fails.  A frame that comes
+   alone is handed over at once; after each batch the loop pauses, so that a
+   busy link wakes the capture once a pause rather than once a frame, while
+   no frame waits much longer than the pause.  Both waits are cancellation
+   points. */
+static void capture_frames(PLIBFMSINFO info)
+{
+    const struct timespec pause = { 0, BATCH_PAUSE_MS * 1000000L };
+
+    while (pcap_dispatch(info->pd, -1, scan_packets, (u_char *)info) >= 0)
+        nanosleep(&pause, NULL);
+}
+
 /* Runs the capture loop until it fails.  Only the loop can be cancelled (at
    its wait for frames, with the caller's cancel state); a cancellation closes
    the capture. */
@@ -363,7 +376,7 @@ static void run_capture(PLIBFMSINFO info, int cancel_state)
 {
     pthread_cleanup_push(close_capture, info);
     pthread_setcancelstate(cancel_state, NULL);
-    pcap_loop(info->pd, -1, scan_packets, (u_char *)info);
+    capture_frames(info);
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, NULL);
     pthread_cleanup_pop(0);
 }

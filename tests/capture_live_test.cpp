@@ -275,6 +275,33 @@ TEST_F(Live, LoneFrameArrivesPromptly)
     EXPECT_LT(worst, 250'000'000);
 }
 
+// 10,000 frames/s for a second: every frame arrives, none is held back long,
+// and the capture wakes about once per pause between batches, not per frame.
+TEST_F(Live, SteadyLoadArrivesCompleteWithFewWakeups)
+{
+    LIBFMSINFO info = resolved(Local);
+    testnet::PacketSocket peer(Peer);
+    Capture capture(info);
+    capture.waitUntilCounting(peer, toLocal(100));
+    const testnet::Frame frame = toLocal(142);
+    const long before = capture.wakeups();
+    std::vector<int> sentBy;  // frames sent before each millisecond
+    int overdue = 0;
+    auto start = Clock::now();
+    for (int ms = 0; ms < 1000; ms++) {
+        sentBy.push_back(ms * 10);
+        if (ms >= 250 && frames < sentBy[ms - 250])
+            overdue++;
+        for (int i = 0; i < 10; i++)
+            peer.send(frame);
+        std::this_thread::sleep_until(start + (ms + 1) * 1ms);
+    }
+    std::this_thread::sleep_for(250ms);
+    EXPECT_EQ(frames.load(), 10000);
+    EXPECT_EQ(overdue, 0) << "frames waited over 250 ms";
+    EXPECT_LT(capture.wakeups() - before, 200);
+}
+
 // The kernel drops the frames that the classifier would neither count nor
 // report, so they never wake the capture; all others count as before.
 TEST_F(Live, UnusedFramesNeverWakeTheCapture)
