@@ -1,7 +1,22 @@
-// Compares libpcap delivery settings for the capture: how long a lone frame
-// waits before the handler sees it, and what a steady 20,000 frames/s costs
-// the capturing thread in CPU time.  Runs in a private network namespace on
-// a veth pair; needs root.  Usage: delivery [immediate|TIMEOUT_MS]...
+// Measures capturers on a veth pair: the CPU time one spends while a steady
+// frame rate flows, how long frames wait before it sees them, how many of a
+// flood it sees, and how long the library's connection test takes.  Needs
+// root.  Prints one line of name=value pairs per measurement.
+//
+// Usage: delivery [options] cpu|latency|flood SUBJECT...
+//        delivery [options] discovery
+// SUBJECT: libfms             the library's capture, in this process
+//          immediate | MS     libpcap, immediate mode or that buffer timeout
+//          batch:MS           libpcap immediate mode, pausing MS after each batch
+//          pid:PID            a running process that captures (CPU only)
+//          stream             a pcap stream on standard input, e.g. from
+//                             tcpdump -U -w - (latency only)
+// Options: --on IF PEER  capture on IF, send from PEER (default: a private
+//                        namespace with its own veth pair)
+//          --rate N (20000 frames/s)  --seconds S (10)  --lone N (30)
+//          --gap MS (337.3)  --frames N (1000000)  --repeats N (20)
+//          --source IP (198.51.100.7; one of 192.0.2.0/24 is never counted)
+#include "libfms.h"
 #include "testnet.h"
 
 #include <pcap/pcap.h>
@@ -12,15 +27,33 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <glob.h>
+#include <memory>
+#include <pthread.h>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr size_t StampOffset = 42;  // inside the 64 captured bytes
+using namespace std::chrono_literals;
+
+constexpr size_t FrameSize = 142;
+constexpr size_t SeqOffset = 42;  // inside the first 64 bytes
 constexpr size_t MagicOffset = 50;
 constexpr char Magic[] = "FMSB";
+
+struct Options {
+    std::string capture = "fmsbench0", peer = "fmsbench1";
+    std::string source = "198.51.100.7";  // 192.0.2.x: frames libfms never counts
+    bool ownNamespace = true;
+    double rate = 20000, seconds = 10, gapMs = 337.3;
+    int lone = 30, repeats = 20;
+    long frames = 1000000;
+};
 
 int64_t nowNs()
 {
@@ -29,115 +62,471 @@ int64_t nowNs()
     return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
-struct Receiver {
-    std::atomic<int64_t> frames{0};
-    std::vector<int64_t> delays;  // ns, only while recording
-    std::atomic<bool> recording{false};
-};
-
-void onFrame(u_char *user, const pcap_pkthdr *h, const u_char *bytes)
+void sleepUntil(int64_t ns)
 {
-    auto *r = reinterpret_cast<Receiver *>(user);
-    r->frames++;
-    if (r->recording && h->caplen >= MagicOffset + 4 &&
-        std::memcmp(bytes + MagicOffset, Magic, 4) == 0) {
-        int64_t sent;
-        std::memcpy(&sent, bytes + StampOffset, sizeof sent);
-        r->delays.push_back(nowNs() - sent);
+    timespec t{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
     }
 }
 
-pcap_t *openCapture(const char *device, const std::string &mode)
+// Voluntary context switches of the tasks whose /proc directories match
+// `tasks`: how often they slept and were woken again.
+long wakeups(const std::string &tasks)
 {
-    char err[PCAP_ERRBUF_SIZE];
-    pcap_t *pd = pcap_create(device, err);
-    pcap_set_snaplen(pd, 64);
-    pcap_set_promisc(pd, 1);
-    if (mode == "immediate")
-        pcap_set_immediate_mode(pd, 1);
-    else
-        pcap_set_timeout(pd, std::stoi(mode));
-    if (pcap_activate(pd) < 0) {
-        std::fprintf(stderr, "activate failed: %s\n", pcap_geterr(pd));
-        std::exit(1);
+    glob_t found;
+    long sum = 0;
+    if (glob((tasks + "/status").c_str(), 0, nullptr, &found) != 0)
+        return -1;
+    for (size_t i = 0; i < found.gl_pathc; i++) {
+        std::ifstream status(found.gl_pathv[i]);
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                sum += std::stol(line.substr(24));
     }
-    return pd;
+    globfree(&found);
+    return sum;
 }
 
-double cpuSeconds(pthread_t thread)
+double cpuSeconds(clockid_t clock)
 {
-    clockid_t id;
     timespec t;
-    pthread_getcpuclockid(thread, &id);
-    clock_gettime(id, &t);
+    if (clock_gettime(clock, &t) != 0)
+        return -1;
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-void measure(const std::string &mode, testnet::PacketSocket &peer, testnet::Frame frame)
+// When each frame of a phase was sent and seen, by its number.  Frames keep
+// their order on a veth pair, so the n-th frame seen is the n-th sent.
+class Tally {
+public:
+    // Room for the frames of the longest phase; frames beyond are counted only.
+    void allocate(size_t frames)
+    {
+        sentAt = std::make_unique<std::atomic<int64_t>[]>(frames);
+        seenAt = std::make_unique<std::atomic<int64_t>[]>(frames);
+        size = frames;
+    }
+    void start()
+    {
+        sent = 0;
+        seen = 0;
+    }
+    void sending(size_t n)
+    {
+        if (n < size)
+            sentAt[n].store(nowNs(), std::memory_order_relaxed);
+    }
+    void delivered()
+    {
+        size_t n = seen++;
+        if (n < size)
+            seenAt[n].store(nowNs(), std::memory_order_relaxed);
+    }
+    // Delays in ms of the frames seen, sorted.
+    std::vector<double> delays() const
+    {
+        std::vector<double> d;
+        for (size_t n = 0; n < std::min<size_t>({seen, sent, size}); n++)
+            d.push_back((seenAt[n] - sentAt[n]) / 1e6);
+        std::sort(d.begin(), d.end());
+        return d;
+    }
+    std::atomic<size_t> sent{0}, seen{0};
+
+private:
+    std::unique_ptr<std::atomic<int64_t>[]> sentAt, seenAt;
+    size_t size = 0;
+};
+
+Tally tally;
+
+bool isOurs(const u_char *bytes, uint32_t caplen)
 {
-    Receiver r;
-    pcap_t *pd = openCapture("fmsbench0", mode);
-    std::thread loop([&] { pcap_loop(pd, -1, onFrame, reinterpret_cast<u_char *>(&r)); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return caplen >= MagicOffset + 4 && std::memcmp(bytes + MagicOffset, Magic, 4) == 0;
+}
 
-    // Lone frames on an otherwise idle link.
-    r.delays.reserve(64);
-    r.recording = true;
-    for (int i = 0; i < 20; i++) {
-        int64_t stamp = nowNs();
-        std::memcpy(frame.data() + StampOffset, &stamp, sizeof stamp);
-        peer.send(frame);
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+// A capturer under measurement, running from construction to destruction.
+class Subject {
+public:
+    virtual ~Subject() = default;
+    virtual double cpu() = 0;  // seconds so far, -1 if unknown
+    virtual bool countsFrames() { return true; }
+    long wakeups() { return tasks.empty() ? -1 : ::wakeups(tasks); }
+
+protected:
+    std::string tasks;  // its tasks' /proc directories, a glob pattern
+};
+
+class PidSubject : public Subject {
+public:
+    explicit PidSubject(pid_t pid)
+    {
+        if (clock_getcpuclockid(pid, &clock) != 0)
+            throw std::runtime_error("no such process: " + std::to_string(pid));
+        tasks = "/proc/" + std::to_string(pid) + "/task/*";
     }
-    r.recording = false;
-    std::vector<int64_t> d = r.delays;
-    std::sort(d.begin(), d.end());
+    double cpu() override { return cpuSeconds(clock); }
+    bool countsFrames() override { return false; }
 
-    // Steady load: 20 frames every millisecond for 10 s.
-    int64_t before = r.frames;
-    double cpu0 = cpuSeconds(loop.native_handle());
-    timespec next;
-    clock_gettime(CLOCK_MONOTONIC, &next);
-    for (int ms = 0; ms < 10000; ms++) {
-        for (int i = 0; i < 20; i++)
-            peer.send(frame);
-        next.tv_nsec += 1000000;
-        if (next.tv_nsec >= 1000000000) {
-            next.tv_sec++;
-            next.tv_nsec -= 1000000000;
+private:
+    clockid_t clock;
+};
+
+// A subject that runs on a thread of this process.
+class ThreadSubject : public Subject {
+public:
+    double cpu() override
+    {
+        clockid_t clock;
+        return pthread_getcpuclockid(thread.native_handle(), &clock) == 0 ? cpuSeconds(clock)
+                                                                          : -1;
+    }
+
+protected:
+    template <typename Body> void start(Body body)
+    {
+        std::atomic<pid_t> tid{0};
+        thread = std::thread([&tid, body] {
+            tid = gettid();
+            body();
+        });
+        while (tid == 0)
+            std::this_thread::yield();
+        tasks = "/proc/self/task/" + std::to_string(tid);
+    }
+    std::thread thread;
+};
+
+void onPcapFrame(u_char *, const pcap_pkthdr *h, const u_char *bytes)
+{
+    if (isOurs(bytes, h->caplen))
+        tally.delivered();
+}
+
+// libfms's settings as libpcap offers them: a buffer timeout, immediate
+// mode, or immediate mode with a pause after every batch of frames.
+class PcapSubject : public ThreadSubject {
+public:
+    PcapSubject(const std::string &device, const std::string &mode)
+    {
+        char err[PCAP_ERRBUF_SIZE];
+        bool batch = mode.rfind("batch:", 0) == 0;
+        pd = pcap_create(device.c_str(), err);
+        pcap_set_snaplen(pd, 64);
+        pcap_set_promisc(pd, 1);
+        if (mode == "immediate" || batch)
+            pcap_set_immediate_mode(pd, 1);
+        else
+            pcap_set_timeout(pd, std::stoi(mode));
+        if (pcap_activate(pd) < 0)
+            throw std::runtime_error(std::string("pcap: ") + pcap_geterr(pd));
+        int64_t pauseNs = batch ? std::stod(mode.substr(6)) * 1e6 : 0;
+        start([this, pauseNs] { run(pauseNs); });
+    }
+    ~PcapSubject() override
+    {
+        stop = true;
+        pcap_breakloop(pd);
+        thread.join();
+        pcap_close(pd);
+    }
+
+private:
+    void run(int64_t pauseNs)
+    {
+        if (!pauseNs) {
+            pcap_loop(pd, -1, onPcapFrame, nullptr);
+            return;
         }
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        while (!stop && pcap_dispatch(pd, -1, onPcapFrame, nullptr) >= 0)
+            sleepUntil(nowNs() + pauseNs);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    double cpu = cpuSeconds(loop.native_handle()) - cpu0;
+    pcap_t *pd;
+    std::atomic<bool> stop{false};
+};
 
-    pcap_breakloop(pd);
-    loop.join();
-    pcap_close(pd);
-    std::printf("%-10s lone frames %zu/20: median %.2f ms, max %.2f ms | "
-                "20000 frames/s for 10 s: %lld/200000 delivered, %.2f CPU s\n",
-                mode.c_str(), d.size(), d.empty() ? 0 : d[d.size() / 2] / 1e6,
-                d.empty() ? 0 : d.back() / 1e6, static_cast<long long>(r.frames - before), cpu);
+void onLibfmsFrame(PLIBFMSINFO)
+{
+    tally.delivered();
+}
+
+// The library's own capture, ended by cancelling its thread.
+class LibfmsSubject : public ThreadSubject {
+public:
+    explicit LibfmsSubject(const std::string &device)
+    {
+        info.index = testnet::interfaceNumber(device);
+        if (info.index < 0 || libfms_interfaceinfo(&info) != 0)
+            throw std::runtime_error("libfms cannot resolve " + device);
+        info.cb = onLibfmsFrame;
+        start([this] { libfms_init(&info); });
+    }
+    ~LibfmsSubject() override
+    {
+        pthread_cancel(thread.native_handle());
+        thread.join();
+    }
+
+private:
+    LIBFMSINFO info{};
+};
+
+// Frames of a pcap stream (file format) on standard input.
+class StreamSubject : public Subject {
+public:
+    StreamSubject()
+    {
+        std::thread([] {
+            uint8_t header[24], record[16], data[65536];
+            if (!readAll(header, sizeof header))
+                return;
+            while (readAll(record, sizeof record)) {
+                uint32_t caplen;
+                std::memcpy(&caplen, record + 8, 4);
+                if (caplen > sizeof data || !readAll(data, caplen))
+                    return;
+                if (isOurs(data, caplen))
+                    tally.delivered();
+            }
+        }).detach();
+    }
+    double cpu() override { return -1; }
+
+private:
+    static bool readAll(uint8_t *to, size_t n)
+    {
+        return std::fread(to, 1, n, stdin) == n;
+    }
+};
+
+std::unique_ptr<Subject> makeSubject(const std::string &name, const Options &o)
+{
+    if (name == "libfms")
+        return std::make_unique<LibfmsSubject>(o.capture);
+    if (name.rfind("pid:", 0) == 0)
+        return std::make_unique<PidSubject>(std::stoi(name.substr(4)));
+    if (name == "stream")
+        return std::make_unique<StreamSubject>();
+    return std::make_unique<PcapSubject>(o.capture, name);
+}
+
+// Sends numbered test frames from the peer end.
+class Sender {
+public:
+    explicit Sender(const Options &o)
+        : peer(o.peer),
+          frame(testnet::ipv4Frame(testnet::macOf(o.capture), testnet::macOf(o.peer),
+                                   o.source.c_str(), "192.0.2.1", FrameSize))
+    {
+        std::memcpy(frame.data() + MagicOffset, Magic, 4);
+    }
+    void send()
+    {
+        size_t n = tally.sent;
+        std::memcpy(frame.data() + SeqOffset, &n, sizeof n);
+        tally.sending(n);
+        peer.send(frame);
+        tally.sent++;
+    }
+    // `frames` frames at `rate` per second, in bursts once a millisecond.
+    void steady(size_t frames, double rate)
+    {
+        int64_t start = nowNs();
+        for (int64_t tick = start; tally.sent < frames; tick += 1000000) {
+            size_t due = std::min<size_t>(frames, (tick - start) * rate / 1e9 + 1);
+            while (tally.sent < due)
+                send();
+            sleepUntil(tick + 1000000);
+        }
+    }
+    void lone(int frames, double gapMs)
+    {
+        for (int i = 0; i < frames; i++) {
+            send();
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(gapMs));
+        }
+    }
+
+private:
+    testnet::PacketSocket peer;
+    testnet::Frame frame;
+};
+
+// Until the subject sees frames (at most 3 s); a process that captures gets 1 s.
+void waitUntilCapturing(Subject &subject, Sender &sender)
+{
+    if (!subject.countsFrames()) {
+        std::this_thread::sleep_for(1s);
+        return;
+    }
+    tally.start();
+    for (int i = 0; i < 30 && tally.seen == 0; i++) {
+        sender.send();
+        std::this_thread::sleep_for(100ms);
+    }
+}
+
+// Time for the last frames to reach a subject that hands them over late.
+void settle()
+{
+    std::this_thread::sleep_for(1500ms);
+}
+
+std::string seenText(Subject &subject)
+{
+    return subject.countsFrames() ? std::to_string(tally.seen) : "-";
+}
+
+void measureCpu(Subject &subject, Sender &sender, const Options &o)
+{
+    size_t frames = o.rate * o.seconds;
+    tally.start();
+    double before = subject.cpu();
+    long woken = subject.wakeups();
+    sender.steady(frames, o.rate);
+    settle();
+    std::printf("cpu_s=%.4f wakeups=%ld seen=%s sent=%zu\n", subject.cpu() - before,
+                subject.wakeups() - woken, seenText(subject).c_str(), frames);
+}
+
+// "PREFIXmedian_ms=M PREFIXmax_ms=N" of sorted delays.
+std::string spread(const std::vector<double> &d, const std::string &prefix = "")
+{
+    char text[32];
+    std::string median = "-", max = "-";
+    if (!d.empty()) {
+        std::snprintf(text, sizeof text, "%.2f", d[d.size() / 2]);
+        median = text;
+        std::snprintf(text, sizeof text, "%.2f", d.back());
+        max = text;
+    }
+    return prefix + "median_ms=" + median + " " + prefix + "max_ms=" + max;
+}
+
+void measureLatency(Subject &, Sender &sender, const Options &o)
+{
+    tally.start();
+    sender.lone(o.lone, o.gapMs);
+    settle();
+    std::string lone = spread(tally.delays(), "lone_");
+    size_t frames = o.rate * o.seconds;
+    tally.start();
+    sender.steady(frames, o.rate);
+    settle();
+    std::printf("%s %s load_seen=%zu load_sent=%zu\n", lone.c_str(),
+                spread(tally.delays(), "load_").c_str(), tally.seen.load(), frames);
+}
+
+void measureFlood(Subject &subject, Sender &sender, const Options &o)
+{
+    tally.start();
+    int64_t start = nowNs();
+    while (tally.sent < static_cast<size_t>(o.frames))
+        sender.send();
+    double seconds = (nowNs() - start) / 1e9;
+    settle();
+    std::printf("sent=%ld rate=%.0f seen=%s\n", o.frames, o.frames / seconds,
+                seenText(subject).c_str());
+}
+
+void measureDiscovery(const Options &o)
+{
+    LIBFMSINFO info{};
+    std::snprintf(info.interface, sizeof info.interface, "%s", o.capture.c_str());
+    testnet::Mac mac = testnet::macOf(o.capture);
+    std::memcpy(info.ownmac, mac.data(), mac.size());
+    std::vector<double> ms;
+    int result = 0;
+    for (int i = 0; i < o.repeats; i++) {
+        int64_t start = nowNs();
+        result = libfms_testodsl(&info);
+        ms.push_back((nowNs() - start) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%s result=%d\n", spread(ms).c_str(), result);
+}
+
+using Measure = void (*)(Subject &, Sender &, const Options &);
+
+Measure measureNamed(const std::string &command)
+{
+    if (command == "cpu")
+        return measureCpu;
+    if (command == "latency")
+        return measureLatency;
+    if (command == "flood")
+        return measureFlood;
+    throw std::runtime_error("unknown command " + command);
+}
+
+Options parse(int &argc, char **&argv)
+{
+    Options o;
+    for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0; argc -= 2, argv += 2) {
+        std::string name = argv[1], value = argc > 2 ? argv[2] : "";
+        if (name == "--on" && argc > 3) {
+            o.capture = value;
+            o.peer = argv[3];
+            o.ownNamespace = false;
+            argc--, argv++;
+        } else if (name == "--source") {
+            o.source = value;
+        } else if (name == "--rate") {
+            o.rate = std::stod(value);
+        } else if (name == "--seconds") {
+            o.seconds = std::stod(value);
+        } else if (name == "--gap") {
+            o.gapMs = std::stod(value);
+        } else if (name == "--lone") {
+            o.lone = std::stoi(value);
+        } else if (name == "--frames") {
+            o.frames = std::stol(value);
+        } else if (name == "--repeats") {
+            o.repeats = std::stoi(value);
+        } else {
+            throw std::runtime_error("unknown option " + name);
+        }
+    }
+    return o;
+}
+
+int run(int argc, char **argv)
+{
+    Options o = parse(argc, argv);
+    if (argc < 2)
+        throw std::runtime_error("usage: delivery [options] cpu|latency|flood SUBJECT... "
+                                 "| discovery");
+    if (o.ownNamespace) {
+        if (!testnet::enterPrivateNamespace())
+            throw std::runtime_error("needs root (a private network namespace)");
+        testnet::addVeth(o.capture, "192.0.2.1/24", o.peer, "");
+    }
+    std::string command = argv[1];
+    if (command == "discovery") {
+        measureDiscovery(o);
+        return 0;
+    }
+    Measure measure = measureNamed(command);
+    tally.allocate(std::max<size_t>(o.rate * o.seconds, o.lone));
+    Sender sender(o);
+    for (int i = 2; i < argc; i++) {
+        std::unique_ptr<Subject> subject = makeSubject(argv[i], o);
+        waitUntilCapturing(*subject, sender);
+        std::printf("%s ", argv[i]);
+        measure(*subject, sender, o);
+        std::fflush(stdout);
+    }
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (!testnet::enterPrivateNamespace()) {
-        std::fprintf(stderr, "needs root (a private network namespace)\n");
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "delivery: %s\n", e.what());
         return 1;
     }
-    testnet::addVeth("fmsbench0", "192.0.2.1/24", "fmsbench1", "");
-    testnet::PacketSocket peer("fmsbench1");
-    testnet::Frame frame = testnet::ipv4Frame(testnet::macOf("fmsbench0"),
-                                              testnet::macOf("fmsbench1"), "198.51.100.7",
-                                              "192.0.2.1", 1000);
-    std::memcpy(frame.data() + MagicOffset, Magic, 4);
-    std::vector<std::string> modes(argv + 1, argv + argc);
-    if (modes.empty())
-        modes = {"immediate", "1", "10", "100"};
-    for (const std::string &mode : modes)
-        measure(mode, peer, frame);
-    return 0;
 }

@@ -114,6 +114,7 @@ public:
         std::this_thread::sleep_for(50ms);
         resetCounts();
     }
+    long wakeups() const { return testnet::wakeups(tid); }
     std::atomic<int> result{1};
     bool running = true;
 
@@ -121,11 +122,13 @@ private:
     static void *run(void *self)
     {
         auto *c = static_cast<Capture *>(self);
+        c->tid = gettid();
         c->result = libfms_init(&c->info);
         return nullptr;
     }
     LIBFMSINFO &info;
     pthread_t thread;
+    std::atomic<pid_t> tid{0};
 };
 
 class Live : public testing::Test {
@@ -270,6 +273,91 @@ TEST_F(Live, LoneFrameArrivesPromptly)
     }
     std::printf("lone frame to callback: worst of 5 %.2f ms\n", worst / 1e6);
     EXPECT_LT(worst, 250'000'000);
+}
+
+// 10,000 frames/s for a second: every frame arrives, none is held back long,
+// and the capture wakes about once per pause between batches, not per frame.
+TEST_F(Live, SteadyLoadArrivesCompleteWithFewWakeups)
+{
+    LIBFMSINFO info = resolved(Local);
+    testnet::PacketSocket peer(Peer);
+    Capture capture(info);
+    capture.waitUntilCounting(peer, toLocal(100));
+    const testnet::Frame frame = toLocal(142);
+    const long before = capture.wakeups();
+    std::vector<int> sentBy;  // frames sent before each millisecond
+    int overdue = 0;
+    auto start = Clock::now();
+    for (int ms = 0; ms < 1000; ms++) {
+        sentBy.push_back(ms * 10);
+        if (ms >= 250 && frames < sentBy[ms - 250])
+            overdue++;
+        for (int i = 0; i < 10; i++)
+            peer.send(frame);
+        std::this_thread::sleep_until(start + (ms + 1) * 1ms);
+    }
+    std::this_thread::sleep_for(250ms);
+    EXPECT_EQ(frames.load(), 10000);
+    EXPECT_EQ(overdue, 0) << "frames waited over 250 ms";
+    EXPECT_LT(capture.wakeups() - before, 200);
+}
+
+// The kernel drops the frames that the classifier would neither count nor
+// report, so they never wake the capture; all others count as before.
+TEST_F(Live, UnusedFramesNeverWakeTheCapture)
+{
+    using testnet::etherFrame;
+    using testnet::ipv4Frame;
+    const testnet::Mac own = testnet::macOf(Local), peer = testnet::macOf(Peer);
+    const testnet::Mac a = {2, 0, 0, 0, 0, 0xa}, b = {2, 0, 0, 0, 0, 0xb};
+    const testnet::Frame subnetIn = ipv4Frame(own, peer, "192.0.2.9", "192.0.2.1", 300);
+    const testnet::Frame ipv6 = etherFrame(own, peer, 0x86dd, 900);
+    const testnet::Frame strangersPppoe = etherFrame(a, b, 0x8864, 800);
+    testnet::Frame withOptions = toLocal(1000);
+    withOptions[14] = 0x46;
+    const std::vector<testnet::Frame> all = {
+        toLocal(100), fromLocal(200), subnetIn,
+        ipv4Frame(peer, own, "192.0.2.1", "192.0.2.9", 400),
+        ipv4Frame(a, b, Remote, "203.0.113.5", 500),
+        etherFrame(own, peer, 0x8864, 600), etherFrame(peer, own, 0x8863, 700),
+        strangersPppoe, ipv6, etherFrame(own, peer, 0x0806, 60), withOptions};
+    struct Case {
+        int countall, verbose;
+        uint64_t down, up;
+        std::vector<testnet::Frame> unused;  // the classifier ignores them
+        bool wakes;
+    } cases[] = {
+        {0, 0, 1200, 900, {subnetIn, ipv6, strangersPppoe, withOptions}, false},
+        {1, 0, 1500, 1300, {ipv6, strangersPppoe, withOptions}, false},
+        {0, 1, 1200, 900, {ipv6, strangersPppoe, withOptions}, false},
+        {0, 2, 1200, 900, {ipv6}, true},  // reported: "datalink=1, len=900"
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("countall " + std::to_string(c.countall) + ", verbose " +
+                     std::to_string(c.verbose));
+        LIBFMSINFO info = resolved(Local);
+        info.countall = c.countall;
+        info.verbose = c.verbose;
+        testnet::PacketSocket sender(Peer);
+        testing::internal::CaptureStderr();
+        Capture capture(info);
+        capture.waitUntilCounting(sender, toLocal(100));
+        long before = capture.wakeups();
+        for (const testnet::Frame &f : c.unused)
+            sender.send(f);
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(capture.wakeups() > before, c.wakes);
+
+        for (const testnet::Frame &f : all)
+            sender.send(f);
+        std::this_thread::sleep_for(100ms);
+        capture.cancel();
+        std::string lines = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(downloaded.load(), c.down);
+        EXPECT_EQ(uploaded.load(), c.up);
+        EXPECT_EQ(lines.find("192.0.2.9 -> 192.0.2.1") != std::string::npos, c.verbose > 0);
+        EXPECT_EQ(lines.find("len=900") != std::string::npos, c.verbose > 1);
+    }
 }
 
 TEST_F(Live, CancelEndsTheCaptureAndClosesIt)

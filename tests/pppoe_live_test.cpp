@@ -194,6 +194,15 @@ TEST_F(Discovery, OfferAmidForeignFramesIsTaken)
     EXPECT_EQ(test(session(Short)).result, 0);
 }
 
+// The socket listens on the tested interface alone: an offer to our address
+// that arrives on another interface is not taken.
+TEST_F(Discovery, OfferOnAnotherInterfaceIsIgnored)
+{
+    Mac own = testnet::macOf(Short.local);
+    Flood flood(Long, {discovery(own, Stranger, 0x07, 4, 4)}, 100ms);
+    EXPECT_EQ(test(session(Short)).result, -11);
+}
+
 TEST_F(Discovery, UnknownInterface)
 {
     for (const char *name : {"nosuchif0", "nosuchinterface"}) {

@@ -215,9 +215,9 @@ int openFdCount()
     return n - 3;  // ".", ".." and the directory's own descriptor
 }
 
-static long statusField(const std::string &name)
+static long statusField(const std::string &name, const std::string &file = "/proc/self/status")
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status(file);
     for (std::string line; std::getline(status, line);)
         if (line.rfind(name + ":", 0) == 0)
             return std::stol(line.substr(name.size() + 1));
@@ -232,6 +232,12 @@ int threadCount()
 long residentKiB()
 {
     return statusField("VmRSS");
+}
+
+long wakeups(int tid)
+{
+    return statusField("voluntary_ctxt_switches",
+                       "/proc/self/task/" + std::to_string(tid) + "/status");
 }
 
 } // namespace testnet

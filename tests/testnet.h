@@ -78,5 +78,7 @@ void stopProcess(int pid);
 int openFdCount();
 int threadCount();
 long residentKiB();
+// How often a thread of this process went to sleep and was woken.
+long wakeups(int tid);
 
 } // namespace testnet

@@ -1,0 +1,217 @@
+#!/usr/bin/env bash
+# Measures FlowMeister and the tools Debian has for the same jobs in one run,
+# on a veth pair in a private network namespace, and prints one Markdown
+# table with ratios.  Needs root.
+#   scripts/bench.sh          installs what is missing, builds, measures (~8 min)
+#   scripts/bench.sh --smoke  a few seconds on the current build, nothing
+#                             installed: shows only that every step runs
+# BENCH_SECONDS (10) and BENCH_REPEATS (3) set the length of each CPU run and
+# how often it is repeated; the tools take turns in every repeat.  BENCH_BIN
+# names another directory with the built programs (default build/bin).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+smoke=0
+[ "${1:-}" = --smoke ] && smoke=1
+if [ "$(id -u)" -ne 0 ]; then
+  echo "bench.sh: needs root (network namespaces, packet sockets)" >&2
+  exit 1
+fi
+
+if [ -z "${FMS_BENCH_INSIDE:-}" ]; then
+  if [ $smoke = 0 ]; then
+    scripts/setup.sh >&2
+    missing=()
+    for p in tcpdump nload bmon pppoe x11-utils; do
+      dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+      echo "Installing: ${missing[*]}" >&2
+      apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >&2
+    fi
+  fi
+  FMS_BENCH_INSIDE=1 exec unshare --net "$0" "$@"
+fi
+
+bin=${BENCH_BIN:-$root/build/bin}
+seconds=${BENCH_SECONDS:-10} repeats=${BENCH_REPEATS:-3} rates="2000 20000"
+lone=30 flood=1000000 tests=20 idle_tests=3 starts=5
+if [ $smoke = 1 ]; then
+  seconds=0.1 repeats=1 rates=20000 lone=2 flood=2000 tests=1 idle_tests=1 starts=1
+fi
+scratch=$(mktemp -d)
+started=()
+trap 'for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$scratch"' EXIT
+
+sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+ip link set lo up
+ip link add fmsb0 type veth peer name fmsb1
+ip addr add 192.0.2.1/24 dev fmsb0
+ip link set fmsb0 up
+ip link set fmsb1 up
+delivery() { "$bin/delivery" --on fmsb0 fmsb1 "$@"; }
+have() { command -v "$1" >/dev/null; }
+now_us() { echo $(($(date +%s%N) / 1000)); }
+# The value of NAME= in a line of name=value pairs.
+field() { sed -n "s/.*\<$1=\([^ ]*\).*/\1/p" <<<"$2"; }
+
+# --- The capturers, each started in the background; $pid is the process.
+start() { "$@" & pid=$!; started+=("$pid"); }
+stop() { kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
+mkdir -p "$scratch/fms" "$scratch/xdg"
+chmod 700 "$scratch/xdg"
+number=$(ip -4 -o addr show | awk '{print $2}' | grep -nx fmsb0 | cut -d: -f1)
+printf '[settings]\nfirstrun=1\ninterface=%d\nstayontop=0\n' $((number - 1)) >"$scratch/fms/flowmstr.ini"
+start_FlowMeister() {
+  start env -C "$scratch/fms" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch/xdg" "$bin/flowmstr" 2>/dev/null
+}
+start_tcpdump() { start tcpdump -i fmsb0 -w /dev/null 2>/dev/null; }
+start_nload() { TERM=xterm start nload fmsb0 >/dev/null 2>&1 </dev/null; }
+start_bmon() { start bmon -p fmsb0 -o ascii >/dev/null 2>&1; }
+available() { [ "$1" = FlowMeister ] || have "$1"; }
+
+# --- Sorted lists of figures, by key; median and range of a list.
+declare -A figures
+add() { figures[$1]="${figures[$1]:-} $2"; }
+sorted() { tr ' ' '\n' <<<"${figures[$1]:-}" | grep -v '^$' | sort -g; }
+median() { sorted "$1" | awk '{v[NR]=$1} END {if (NR) print v[int((NR+1)/2)]}'; }
+range() { sorted "$1" | awk 'NR==1{lo=$1} {hi=$1} END {if (NR>1) printf "%s–%s", lo, hi}'; }
+
+echo "Measuring capture CPU: ${repeats} x ${seconds} s per rate and tool" >&2
+tools=(FlowMeister tcpdump nload bmon)
+for ((r = 0; r < repeats; r++)); do
+  for rate in $rates; do
+    for ((i = 0; i < ${#tools[@]}; i++)); do
+      tool=${tools[(i + r) % ${#tools[@]}]}
+      available "$tool" || continue
+      "start_$tool"
+      line=$(delivery --rate "$rate" --seconds "$seconds" cpu "pid:$pid")
+      add "rss $tool" "$(awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$pid/status")"
+      stop "$pid"
+      add "cpu $tool $rate" "$(awk '{printf "%.1f", $1 * 1000}' <<<"$(field cpu_s "$line")")"
+      add "wakeups $tool $rate" "$(field wakeups "$line")"
+    done
+  done
+done
+
+echo "Measuring delivery, lossless rate" >&2
+line=$(delivery --lone "$lone" --seconds "$seconds" latency libfms)
+for k in lone_median_ms lone_max_ms load_median_ms load_max_ms; do add "$k FlowMeister" "$(field $k "$line")"; done
+line=$(delivery --frames "$flood" flood libfms)
+add "flood FlowMeister" "$(field seen "$line")"
+add "flood rate" "$(field rate "$line")"
+if have tcpdump; then
+  line=$(delivery --lone "$lone" --seconds "$seconds" latency stream < <(exec tcpdump -i fmsb0 -U -w - 2>/dev/null))
+  kill $! 2>/dev/null || true
+  for k in lone_median_ms lone_max_ms load_median_ms load_max_ms; do add "$k tcpdump" "$(field $k "$line")"; done
+  start tcpdump -i fmsb0 -w /dev/null 2>"$scratch/tcpdump.txt"
+  delivery --frames "$flood" flood "pid:$pid" >/dev/null
+  stop "$pid"
+  add "flood tcpdump" "$(awk '/packets captured/ {print $1}' "$scratch/tcpdump.txt")"
+fi
+
+echo "Measuring the connection test" >&2
+# Milliseconds a command takes, once per repeat, under the key.
+time_command() {
+  local key=$1 count=$2 t
+  shift 2
+  for ((i = 0; i < count; i++)); do
+    t=$(now_us)
+    "$@" >/dev/null 2>&1 || true
+    add "$key" "$(awk -v us=$(($(now_us) - t)) 'BEGIN {printf "%.1f", us / 1000}')"
+    ip link set fmsb0 promisc off  # pppoe leaves it on
+  done
+}
+connection_tests() {
+  local kind=$1 count=$2
+  for ((i = 0; i < count; i++)); do
+    add "ac $kind FlowMeister" "$(field median_ms "$(delivery --repeats 1 discovery)")"
+  done
+  if have pppoe-discovery; then
+    time_command "ac $kind pppoe-discovery" "$count" pppoe-discovery -I fmsb0 -Q -a 1 -t 1
+    time_command "ac $kind pppoe" "$count" pppoe -A -t 1 -I fmsb0
+  fi
+}
+if have pppoe-server; then
+  start pppoe-server -F -I fmsb1 -C fms-bench -S fms-bench
+  server=$pid
+  for ((i = 0; i < 50; i++)); do
+    [ "$(field result "$(delivery --repeats 1 discovery)")" = 0 ] && break
+  done
+  connection_tests with "$tests"
+  stop "$server"
+fi
+connection_tests without "$idle_tests"
+
+echo "Measuring window start-up" >&2
+# Under Xvfb: milliseconds from starting flowmstr until the X server maps its
+# window, as an X client started beforehand (xev) sees it.
+cat >"$scratch/startup.sh" <<'EOF'
+exec 3< <(exec stdbuf -oL xev -root -event substructure)
+xev=$!
+sleep 0.5
+start=$(date +%s%N)
+cd "$2" && QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$3 "$1" 2>/dev/null & pid=$!
+while read -r -t 20 line <&3; do
+  case $line in MapNotify*) echo $((($(date +%s%N) - start) / 1000000)) && break ;; esac
+done
+kill $pid $xev
+EOF
+if have xvfb-run && have xev; then
+  for ((i = 0; i < starts; i++)); do
+    add "window FlowMeister" "$(xvfb-run -a -s "-screen 0 640x480x24" \
+      bash "$scratch/startup.sh" "$bin/flowmstr" "$scratch/fms" "$scratch/xdg")"
+  done
+fi
+
+# --- The table.
+cell() { # median (range) of a key, or n/a
+  local m
+  m=$(median "$1")
+  [ -n "$m" ] || { echo "n/a"; return; }
+  local r
+  r=$(range "$1")
+  echo "$m${r:+ ($r)}"
+}
+ratio() { # median of the first key / median of the second
+  awk -v a="$(median "$1")" -v b="$(median "$2")" 'BEGIN {if (a != "" && b > 0) printf "%.3g", a / b; else print "n/a"}'
+}
+row() { echo "| $1 | $2 | $3 | $4 | $5 |"; }
+spread() { echo "$(median "$1 $2") / $(median "$3 $2")"; }
+
+echo
+row "measure" "FlowMeister" "peer" "peer's figure" "FlowMeister ÷ peer"
+row "---" "---" "---" "---" "---"
+for rate in $rates; do
+  for peer in tcpdump nload bmon; do
+    row "capture CPU ms, ${seconds} s of $rate frames/s × 142 B, median (range of $repeats)" \
+      "$(cell "cpu FlowMeister $rate")" "$peer" "$(cell "cpu $peer $rate")" \
+      "$(ratio "cpu FlowMeister $rate" "cpu $peer $rate")"
+  done
+  row "wake-ups of the capturing process, same runs" "$(median "wakeups FlowMeister $rate")" \
+    tcpdump "$(median "wakeups tcpdump $rate")" "$(ratio "wakeups FlowMeister $rate" "wakeups tcpdump $rate")"
+done
+row "lone frames $lone × 337.3 ms apart: delivery ms, median / max" \
+  "$(spread lone_median_ms FlowMeister lone_max_ms)" tcpdump "$(spread lone_median_ms tcpdump lone_max_ms)" \
+  "$(ratio "lone_median_ms FlowMeister" "lone_median_ms tcpdump") / $(ratio "lone_max_ms FlowMeister" "lone_max_ms tcpdump")"
+row "20000 frames/s for ${seconds} s: delivery ms, median / max" \
+  "$(spread load_median_ms FlowMeister load_max_ms)" tcpdump "$(spread load_median_ms tcpdump load_max_ms)" \
+  "$(ratio "load_median_ms FlowMeister" "load_median_ms tcpdump") / $(ratio "load_max_ms FlowMeister" "load_max_ms tcpdump")"
+row "nload, bmon: how often they look" "at once" "nload / bmon" "every 500 ms / 1000 ms" "—"
+row "frames seen of $flood sent at the sender's full $(median "flood rate") frames/s" \
+  "$(median "flood FlowMeister")" tcpdump "$(cell "flood tcpdump")" "$(ratio "flood FlowMeister" "flood tcpdump")"
+for kind in with without; do
+  for peer in pppoe-discovery pppoe; do
+    row "connection test $kind a concentrator, ms, median (range)" \
+      "$(cell "ac $kind FlowMeister")" "$peer" "$(cell "ac $kind $peer")" "$(ratio "ac $kind FlowMeister" "ac $kind $peer")"
+  done
+done
+for peer in tcpdump nload bmon; do
+  row "resident memory MB (median)" "$(median "rss FlowMeister")" "$peer" "$(median "rss $peer")" \
+    "$(ratio "rss FlowMeister" "rss $peer")"
+done
+row "window mapped after exec, ms (Xvfb)" "$(cell "window FlowMeister")" "—" "—" "—"
+echo
+echo "FlowMeister: flowmstr (offscreen) for CPU and memory; its library in-process for delivery, lossless rate and connection test."
+echo "Peers: tcpdump -w /dev/null (tcpdump -U -w - for delivery), nload, bmon -o ascii, pppoe-discovery -Q -a 1 -t 1, pppoe -A -t 1; pppoe-server as the concentrator."
+echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1), Linux $(uname -r)"
