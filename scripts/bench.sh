@@ -62,13 +62,13 @@ mkdir -p "$scratch/fms" "$scratch/xdg"
 chmod 700 "$scratch/xdg"
 number=$(ip -4 -o addr show | awk '{print $2}' | grep -nx fmsb0 | cut -d: -f1)
 printf '[settings]\nfirstrun=1\ninterface=%d\nstayontop=0\n' $((number - 1)) >"$scratch/fms/flowmstr.ini"
-start_FlowMeister() {
+start_flowmstr() {
   start env -C "$scratch/fms" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch/xdg" "$bin/flowmstr" 2>/dev/null
 }
 start_tcpdump() { start tcpdump -i fmsb0 -w /dev/null 2>/dev/null; }
 start_nload() { TERM=xterm start nload fmsb0 >/dev/null 2>&1 </dev/null; }
 start_bmon() { start bmon -p fmsb0 -o ascii >/dev/null 2>&1; }
-available() { [ "$1" = FlowMeister ] || have "$1"; }
+available() { [ "$1" = capture ] || [ "$1" = flowmstr ] || have "$1"; }
 
 # --- Sorted lists of figures, by key; median and range of a list.
 declare -A figures
@@ -78,16 +78,22 @@ median() { sorted "$1" | awk '{v[NR]=$1} END {if (NR) print v[int((NR+1)/2)]}'; 
 range() { sorted "$1" | awk 'NR==1{lo=$1} {hi=$1} END {if (NR>1) printf "%s–%s", lo, hi}'; }
 
 echo "Measuring capture CPU: ${repeats} x ${seconds} s per rate and tool" >&2
-tools=(FlowMeister tcpdump nload bmon)
+# capture: the library's capture thread in delivery; the others: the whole
+# process (flowmstr: capture and window, on Qt's offscreen platform).
+tools=(capture flowmstr tcpdump nload bmon)
 for ((r = 0; r < repeats; r++)); do
   for rate in $rates; do
     for ((i = 0; i < ${#tools[@]}; i++)); do
       tool=${tools[(i + r) % ${#tools[@]}]}
       available "$tool" || continue
-      "start_$tool"
-      line=$(delivery --rate "$rate" --seconds "$seconds" cpu "pid:$pid")
-      add "rss $tool" "$(awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$pid/status")"
-      stop "$pid"
+      if [ "$tool" = capture ]; then
+        line=$(delivery --rate "$rate" --seconds "$seconds" cpu libfms)
+      else
+        "start_$tool"
+        line=$(delivery --rate "$rate" --seconds "$seconds" cpu "pid:$pid")
+        add "rss $tool" "$(awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$pid/status")"
+        stop "$pid"
+      fi
       add "cpu $tool $rate" "$(awk '{printf "%.1f", $1 * 1000}' <<<"$(field cpu_s "$line")")"
       add "wakeups $tool $rate" "$(field wakeups "$line")"
     done
@@ -166,12 +172,9 @@ fi
 
 # --- The table.
 cell() { # median (range) of a key, or n/a
-  local m
-  m=$(median "$1")
-  [ -n "$m" ] || { echo "n/a"; return; }
-  local r
-  r=$(range "$1")
-  echo "$m${r:+ ($r)}"
+  local m r
+  m=$(median "$1") r=$(range "$1")
+  if [ -n "$m" ]; then echo "$m${r:+ ($r)}"; else echo "n/a"; fi
 }
 ratio() { # median of the first key / median of the second
   awk -v a="$(median "$1")" -v b="$(median "$2")" 'BEGIN {if (a != "" && b > 0) printf "%.3g", a / b; else print "n/a"}'
@@ -183,13 +186,15 @@ echo
 row "measure" "FlowMeister" "peer" "peer's figure" "FlowMeister ÷ peer"
 row "---" "---" "---" "---" "---"
 for rate in $rates; do
+  what="capture CPU ms, ${seconds} s of $rate frames/s × 142 B, median (range of $repeats)"
   for peer in tcpdump nload bmon; do
-    row "capture CPU ms, ${seconds} s of $rate frames/s × 142 B, median (range of $repeats)" \
-      "$(cell "cpu FlowMeister $rate")" "$peer" "$(cell "cpu $peer $rate")" \
-      "$(ratio "cpu FlowMeister $rate" "cpu $peer $rate")"
+    row "$what: FlowMeister's capture thread" "$(cell "cpu capture $rate")" "$peer" \
+      "$(cell "cpu $peer $rate")" "$(ratio "cpu capture $rate" "cpu $peer $rate")"
   done
-  row "wake-ups of the capturing process, same runs" "$(median "wakeups FlowMeister $rate")" \
-    tcpdump "$(median "wakeups tcpdump $rate")" "$(ratio "wakeups FlowMeister $rate" "wakeups tcpdump $rate")"
+  row "$what: the whole flowmstr process" "$(cell "cpu flowmstr $rate")" tcpdump \
+    "$(cell "cpu tcpdump $rate")" "$(ratio "cpu flowmstr $rate" "cpu tcpdump $rate")"
+  row "wake-ups in the same runs: capture thread" "$(median "wakeups capture $rate")" tcpdump \
+    "$(median "wakeups tcpdump $rate")" "$(ratio "wakeups capture $rate" "wakeups tcpdump $rate")"
 done
 row "lone frames $lone × 337.3 ms apart: delivery ms, median / max" \
   "$(spread lone_median_ms FlowMeister lone_max_ms)" tcpdump "$(spread lone_median_ms tcpdump lone_max_ms)" \
@@ -207,11 +212,11 @@ for kind in with without; do
   done
 done
 for peer in tcpdump nload bmon; do
-  row "resident memory MB (median)" "$(median "rss FlowMeister")" "$peer" "$(median "rss $peer")" \
-    "$(ratio "rss FlowMeister" "rss $peer")"
+  row "resident memory MB of flowmstr (median)" "$(median "rss flowmstr")" "$peer" \
+    "$(median "rss $peer")" "$(ratio "rss flowmstr" "rss $peer")"
 done
 row "window mapped after exec, ms (Xvfb)" "$(cell "window FlowMeister")" "—" "—" "—"
 echo
-echo "FlowMeister: flowmstr (offscreen) for CPU and memory; its library in-process for delivery, lossless rate and connection test."
+echo "FlowMeister: its library in-process (delivery) for capture CPU, delivery, lossless rate and connection test; flowmstr for the program's CPU, memory and start-up."
 echo "Peers: tcpdump -w /dev/null (tcpdump -U -w - for delivery), nload, bmon -o ascii, pppoe-discovery -Q -a 1 -t 1, pppoe -A -t 1; pppoe-server as the concentrator."
 echo "Machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p' | head -1), Linux $(uname -r)"
