@@ -2,7 +2,7 @@
 
 #include "capturethread.h"
 #include "display.h"
-#include "features.h"
+#include "featuresform.h"
 #include "forms.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
