@@ -11,8 +11,7 @@ int main(int argc, char *argv[])
     // The windows are laid out in pixels at 75 dpi: no scaling on any screen.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     QApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments();
-    registerHelpViewer(args.isEmpty() ? QCoreApplication::applicationFilePath() : args.first());
+    registerHelpViewer(QCoreApplication::applicationDirPath());
     QApplication::setApplicationName(ApplicationTitle);
 
     TMainForm mainForm;
