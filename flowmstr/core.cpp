@@ -130,6 +130,10 @@ void TMainForm::FormCreate()
     uploadBytes = 0;
     try {
         LoadSettings();
+    } catch (const SettingsFileRefused &e) {
+        showError(this, QString::fromStdString(e.what()) +
+                            QStringLiteral(".\nDer FlowMeister startet mit den Voreinstellungen "
+                                           "und schreibt nichts in diese Datei"));
     } catch (const SettingsFileError &e) {
         showError(this, QString::fromStdString(e.what()));
         return;

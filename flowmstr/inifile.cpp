@@ -120,6 +120,52 @@ int IniText::lastContentLine(int header) const
     return i;
 }
 
+// Where a byte of a line that is no UTF-8 is kept: EscapeBase + the byte.
+static constexpr char16_t EscapeBase = 0xDC00;
+
+static QString decodeLine(const QByteArray &line)
+{
+    const QString text = QString::fromUtf8(line);
+    if (text.toUtf8() == line)
+        return text;
+    QString kept;
+    for (const char c : line) {
+        const uchar byte = uchar(c);
+        kept += QChar(byte < 0x80 ? char16_t(byte) : char16_t(EscapeBase + byte));
+    }
+    return kept;
+}
+
+QString decodeIniText(const QByteArray &bytes)
+{
+    QStringList lines;
+    for (const QByteArray &line : bytes.split('\n'))
+        lines += decodeLine(line);
+    return lines.join(u'\n');
+}
+
+// A kept byte: a lone low surrogate in EscapeBase's range (not the second
+// half of a pair).
+static bool isKeptByte(QStringView text, qsizetype i)
+{
+    const char16_t c = text[i].unicode();
+    return c >= EscapeBase + 0x80 && c <= EscapeBase + 0xFF && (i == 0 || !text[i - 1].isHighSurrogate());
+}
+
+QByteArray encodeIniText(const QString &text)
+{
+    QByteArray bytes;
+    qsizetype plain = 0;  // start of the text still to encode as UTF-8
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!isKeptByte(text, i))
+            continue;
+        bytes += QStringView(text).mid(plain, i - plain).toUtf8();
+        bytes += char(text[i].unicode() - EscapeBase);
+        plain = i + 1;
+    }
+    return bytes + QStringView(text).mid(plain).toUtf8();
+}
+
 std::optional<int32_t> parseIniInt(const QString &text)
 {
     static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
