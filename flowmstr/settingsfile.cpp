@@ -156,7 +156,6 @@ static int createTemporary(int dir, const QByteArray &temporary, mode_t mode, bo
     named = fd < 0 && errno == EOPNOTSUPP;
     if (!named)
         return fd;
-    unlinkat(dir, temporary.constData(), 0);  // left by a save that was killed
     return openat(dir, temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
@@ -165,7 +164,6 @@ static int createTemporary(int dir, const QByteArray &temporary, mode_t mode, bo
 static bool moveIntoPlace(int dir, int fd, bool named, const QByteArray &temporary, const QByteArray &name)
 {
     if (!named) {
-        unlinkat(dir, temporary.constData(), 0);
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
         if (linkat(AT_FDCWD, self.constData(), dir, temporary.constData(), AT_SYMLINK_FOLLOW) != 0)
             return false;
@@ -182,7 +180,9 @@ static bool moveIntoPlace(int dir, int fd, bool named, const QByteArray &tempora
 static Replaced replaceFile(int dir, const QByteArray &name, const SettingsTarget &target,
                             const QByteArray &bytes)
 {
-    const QByteArray temporary = name + '.' + QByteArray::number(getpid()) + ".new";
+    // Left only by a save killed between naming its file and the rename.
+    const QByteArray temporary = name + ".new";
+    unlinkat(dir, temporary.constData(), 0);
     bool named = false;
     const Descriptor fd(createTemporary(dir, temporary, target.exists ? 0600 : 0666, named));
     if (fd < 0)
