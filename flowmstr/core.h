@@ -43,6 +43,10 @@ public:
     // Shows the connection test's state: 1 ready, 2 failed, 3 succeeded.
     void SetCheckState(int State);
 
+    // Closes as a close would, without asking anything (the session ends),
+    // then ends the event loop.
+    void quitOnSignal();
+
     // The monotonic clock, in milliseconds, that the tick measures with.
     void setTickClock(std::function<qint64()> clock);
 
@@ -67,6 +71,7 @@ private:
     void SchliessenClick();
     void CaptureThreadEnded();
     void stopCaptureThread();
+    bool closeUnsaved(const QString &error);
 
     Ui::TMainForm ui;
     QMenu *Popup;
@@ -82,6 +87,7 @@ private:
     int64_t uploadRate = 0;
 
     TMyThread *captureThread = nullptr;
+    bool unattended = false;  // closing for a signal: nobody to ask
 };
 
 #endif // CORE_H

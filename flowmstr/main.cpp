@@ -1,5 +1,6 @@
 #include "core.h"
 #include "forms.h"
+#include "quitsignals.h"
 #include "SimpleHTMLHelp.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
 
     TMainForm mainForm;
     mainForm.show();
+    onQuitSignals(&mainForm, [&mainForm] { mainForm.quitOnSignal(); });
     std::unique_ptr<TFormSimpleHTMLHelpViewer> helpWindow;
     if (!FormSimpleHTMLHelpViewer) {
         helpWindow = std::make_unique<TFormSimpleHTMLHelpViewer>();

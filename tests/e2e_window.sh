@@ -34,8 +34,9 @@ check "download units cell" "$(pixel $((X + 15 + 48)) $((Y + 43)))" "255,0,255"
 check "upload units cell" "$(pixel $((X + 39 + 30)) $((Y + 68)))" "255,0,255"
 check "scale zone 1" "$(pixel $((X + 2)) $((Y + 28)))" "64,64,64"
 check "scale zone 3" "$(pixel $((X + 150)) $((Y + 28)))" "160,160,160"
-kill $pid
+kill -TERM $pid   # as at logout: the window closes as a close would
 wait $pid 2>/dev/null || true
+check "saved on SIGTERM" "$(grep -c '^location=' flowmstr.ini)" "1"
 exit $fail
 INNER
 xvfb-run -a -s "-screen 0 640x480x24" sh inner.sh "$program"
