@@ -19,11 +19,17 @@ printf '; Gr\374\337e\n[settings]\nlocation=0\ninterface=1\nfirstrun=1\ntop=459\
   printf '\n'; } > b
 cp a saves/flowmstr.ini
 
+# How long the program takes to start, so that the kills fall among saves.
+begin=$(date +%s%N)
+"$saveloop" || true
+startup=$((($(date +%s%N) - begin) / 1000))
+
 old=0 new=0 bad=0 left=0 others=0
 started=$(date +%s%N)
 for ((i = 0; i < kills; i++)); do
   "$saveloop" saves/flowmstr.ini b a & pid=$!
-  sleep "$(printf '0.%03d' $((RANDOM % 20 + 5)))"   # 5 to 24 ms: start-up, then saves
+  delay=$((startup + RANDOM % 20000))   # microseconds
+  sleep "$((delay / 1000000)).$(printf %06d $((delay % 1000000)))"
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null || true
   if cmp -s saves/flowmstr.ini a; then old=$((old + 1))

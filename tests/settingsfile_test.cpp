@@ -223,7 +223,7 @@ private slots:
         QTest::newRow("Latin-1") << QByteArray("; Gr\xFC\xDF" "e\n[settings]\nspeed=5") << "";
         QTest::newRow("emoji, then Latin-1") << QByteArray("; \xF0\x9F\x92\x80\n;\xE9\n[settings]\nspeed=5\n")
                                              << "; \U0001F480";
-        QTest::newRow("cut sequence, CR, NUL") << QByteArray("; \xC3\r\n[settings]\nspeed=5\n\0\n", 30)
+        QTest::newRow("cut sequence, CR, NUL") << QByteArrayLiteral("; \xC3\r\n[settings]\nspeed=5\n\0\n")
                                                << "";
         QTest::newRow("encoded surrogate") << QByteArray("; \xED\xB3\xBC\n[settings]\nspeed=5\n") << "";
     }
