@@ -18,6 +18,12 @@ static SettingsFileError fileError(const char *what, const QString &path)
     return SettingsFileError(what + path.toStdString());
 }
 
+// Why a file is refused, after "Die Einstellungsdatei NAME".
+static const char NotFollowed[] = " ist ein symbolischer Link, dem der FlowMeister aus "
+                                  "Sicherheitsgründen nicht folgt";
+static const char NotRegular[] = " ist keine gewöhnliche Datei";
+static const char TooLarge[] = " ist größer als 64 KiB";
+
 static SettingsFileRefused refused(const char *why, const QString &path)
 {
     return SettingsFileRefused("Die Einstellungsdatei " + path.toStdString() + why);
@@ -86,13 +92,12 @@ static SettingsTarget locate(const QString &path, const char *failure)
         free(resolved);
         if (target.path.isEmpty() || runsPrivileged() || stat(target.path.constData(), &target.st) != 0
             || target.st.st_uid != link.st_uid)
-            throw refused(" ist ein symbolischer Link, dem der FlowMeister aus Sicherheitsgründen "
-                          "nicht folgt", path);
+            throw refused(NotFollowed, path);
     }
     if (!S_ISREG(target.st.st_mode))
-        throw refused(" ist keine gewöhnliche Datei", path);
+        throw refused(NotRegular, path);
     if (target.st.st_size > MaxSettingsFileSize)
-        throw refused(" ist größer als 64 KiB", path);
+        throw refused(TooLarge, path);
     target.exists = true;
     return target;
 }
@@ -103,11 +108,13 @@ static qsizetype readUpTo(int fd, char *buffer, qsizetype size)
     qsizetype done = 0;
     while (done < size) {
         const ssize_t n = read(fd, buffer + done, size_t(size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
         if (n == 0)
             break;
-        if (n < 0 && errno != EINTR)
-            return -1;
-        done += std::max<ssize_t>(n, 0);
+        done += n;
     }
     return done;
 }
@@ -116,9 +123,11 @@ static bool writeAt(int fd, const QByteArray &bytes, off_t offset)
 {
     for (qsizetype done = 0; done < bytes.size();) {
         const ssize_t n = pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), offset + done);
-        if (n < 0 && errno != EINTR)
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
             return false;
-        done += std::max<ssize_t>(n, 0);
+        done += n;
     }
     return true;
 }
@@ -133,19 +142,24 @@ QString readSettingsFile(const QString &path)
     if (fd < 0 || fstat(fd, &st) != 0)
         throw fileError("Cannot open file ", path);
     if (!S_ISREG(st.st_mode))
-        throw refused(" ist keine gewöhnliche Datei", path);
+        throw refused(NotRegular, path);
     QByteArray bytes(MaxSettingsFileSize + 1, Qt::Uninitialized);
     const qsizetype size = readUpTo(fd, bytes.data(), bytes.size());
     if (size < 0)
         throw fileError("Cannot open file ", path);
     if (size > MaxSettingsFileSize)
-        throw refused(" ist größer als 64 KiB", path);
+        throw refused(TooLarge, path);
     bytes.truncate(size);
     return decodeIniText(bytes);
 }
 
 namespace {
 enum class Replaced { Yes, NotAllowed, Failed };
+}
+
+static Replaced failure(int error)
+{
+    return error == EACCES || error == EPERM || error == EROFS ? Replaced::NotAllowed : Replaced::Failed;
 }
 
 // A new file in the directory, nameless where the file system allows it, so
@@ -170,7 +184,9 @@ static bool moveIntoPlace(int dir, int fd, bool named, const QByteArray &tempora
     }
     if (renameat(dir, temporary.constData(), dir, name.constData()) == 0)
         return true;
+    const int error = errno;
     unlinkat(dir, temporary.constData(), 0);
+    errno = error;
     return false;
 }
 
@@ -186,18 +202,18 @@ static Replaced replaceFile(int dir, const QByteArray &name, const SettingsTarge
     bool named = false;
     const Descriptor fd(createTemporary(dir, temporary, target.exists ? 0600 : 0666, named));
     if (fd < 0)
-        return errno == EACCES || errno == EPERM || errno == EROFS ? Replaced::NotAllowed : Replaced::Failed;
+        return failure(errno);
+    int error = 0;
     if (target.exists && (fchown(fd, target.st.st_uid, target.st.st_gid) != 0
-                          || fchmod(fd, target.st.st_mode & 07777) != 0)) {
-        if (named)
-            unlinkat(dir, temporary.constData(), 0);
-        return Replaced::NotAllowed;
-    }
-    if (writeAt(fd, bytes, 0) && fsync(fd) == 0 && moveIntoPlace(dir, fd, named, temporary, name))
+                          || fchmod(fd, target.st.st_mode & 07777) != 0))
+        error = EPERM;
+    else if (!writeAt(fd, bytes, 0) || fsync(fd) != 0 || !moveIntoPlace(dir, fd, named, temporary, name))
+        error = errno;
+    else
         return Replaced::Yes;
     if (named)
         unlinkat(dir, temporary.constData(), 0);
-    return errno == EACCES || errno == EPERM ? Replaced::NotAllowed : Replaced::Failed;
+    return failure(error);
 }
 
 // Where no file can be made in the directory (or not with the old owner) but
