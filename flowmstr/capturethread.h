@@ -21,6 +21,18 @@ extern std::atomic<uint32_t> uploadBytes;
 // Result of the last libfms_init that returned.
 extern std::atomic<int32_t> captureResult;
 
+// Why no capture runs on an interface.
+enum class CaptureProblem {
+    NoPermission,        // packet sockets are not allowed (no CAP_NET_RAW)
+    NoInterface,         // no such interface, or it has no IPv4 address
+    InterfaceDown,
+    CaptureFailed,
+    SettingsUnreadable,
+};
+
+// Asks the system why a capture on `interface` cannot run (or has ended).
+CaptureProblem captureProblem(const char *interface);
+
 // Adds the current frame's bytes to the accumulator of its direction.
 extern "C" void CaptureCallback(PLIBFMSINFO info);
 

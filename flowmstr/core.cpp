@@ -4,6 +4,8 @@
 #include "display.h"
 #include "featuresform.h"
 #include "forms.h"
+#include "platform.h"
+#include "linkwatcher.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
 
@@ -21,11 +23,22 @@
 #include <cstdio>
 
 const QString SettingsFileName = QStringLiteral("flowmstr.ini");
+const QString VolumeFileName = QStringLiteral("flowmstr.csv");
 Settings settings;
 
 // How long a cancelled capture may take to end before it is left to finish
 // on its own.
 static constexpr int CaptureStopTimeoutMs = 2000;
+
+// The volume is saved this often: a crash loses at most this much of it.
+static constexpr qint64 VolumeSaveIntervalMs = 5 * 60 * 1000;
+// A capture that failed while its interface looked fine is tried again after
+// this long.
+static constexpr int CaptureRetryMs = 1000;
+
+// The shortest period whose bytes give a capture's first figures: a few
+// milliseconds' worth would show as a spike.
+static constexpr qint64 ShortestFirstPeriodMs = 250;
 
 static const QColor Zone1Colour(64, 64, 64);     // up to 56 kbit/s
 static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
@@ -56,6 +69,16 @@ static bool isPppName(const char *name)
     return true;
 }
 
+// The capture record for a new capture on a resolved interface; any earlier
+// capture on it has ended.
+static void fillCaptureRecord(const LIBFMSINFO &resolved, int verbose)
+{
+    captureInfo = resolved;
+    captureInfo.cb = CaptureCallback;
+    captureInfo.verbose = verbose;
+    captureInfo.countall = 0;
+}
+
 static qint64 monotonicMs()
 {
     static QElapsedTimer clock;
@@ -67,17 +90,24 @@ static qint64 monotonicMs()
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Popup(new QMenu(this)), Timer1(new QTimer(this)), GlyphTimer(new QTimer(this)),
+      RetryTimer(new QTimer(this)),
       Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18), true)),
       LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
       SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14))),
       tickClock(monotonicMs)
 {
     ui.setupUi(this);
-    move(639, 459);  // the design position, until the settings say otherwise
+    move(scaledPixels(storedPosition));
     applyFormFont(this);
     ui.Image1->setPixmap(transparentPixmap(QStringLiteral(":/images/logo.png")));
     ui.Image2->setPixmap(transparentPixmap(QStringLiteral(":/images/productname.png")));
     Popup->addActions({ui.OnTop, ui.Einstellungen, ui.Hilfe1, ui.N1, ui.Schliessen});
+    // Under Wayland alone the item has no effect; its hint says why.
+    if (const QString hint = onTopHint(QGuiApplication::platformName()); !hint.isEmpty()) {
+        ui.OnTop->setToolTip(hint);
+        ui.OnTop->setStatusTip(hint);
+        Popup->setToolTipsVisible(true);
+    }
     // The gauge and the scale paint every pixel themselves: nothing is
     // erased first.  The readouts leave a strip that shows the panel.
     ui.Gauge->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -87,10 +117,12 @@ TMainForm::TMainForm(QWidget *parent)
     GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
     GlyphTimer->setInterval(5000);
     GlyphTimer->setTimerType(Qt::PreciseTimer);  // five seconds, not 4.75
+    RetryTimer->setInterval(CaptureRetryMs);
+    RetryTimer->setSingleShot(true);
     connectHandlers();
 
     Timer1->start();
-    lastTickMs = tickClock();
+    lastTickMs = lastVolumeSaveMs = tickClock();
     FormCreate();
 }
 
@@ -113,6 +145,8 @@ void TMainForm::connectHandlers()
     connect(ui.ConnectionCheck, &QToolButton::clicked, this, &TMainForm::ConnectionCheckClick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
     connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TMainForm::saveVolume);
+    connect(RetryTimer, &QTimer::timeout, this, &TMainForm::RestartCapture);
 }
 
 TMainForm::~TMainForm()
@@ -123,7 +157,7 @@ TMainForm::~TMainForm()
 void TMainForm::setTickClock(std::function<qint64()> clock)
 {
     tickClock = std::move(clock);
-    lastTickMs = tickClock();
+    lastTickMs = lastVolumeSaveMs = tickClock();
 }
 
 void TMainForm::FormCreate()
@@ -139,10 +173,13 @@ void TMainForm::FormCreate()
                                            "und schreibt nichts in diese Datei"));
     } catch (const SettingsFileError &e) {
         showError(this, QString::fromStdString(e.what()));
+        showNotMeasuring(notMeasuringHint(CaptureProblem::SettingsUnreadable, SettingsFileName,
+                                          QCoreApplication::applicationFilePath()));
         return;
     }
     if (settings.speed <= 0)
         settings.speed = 768;
+    loadVolume();
     ui.OnTop->setChecked(settings.stayontop != 0);
     setWindowFlag(Qt::WindowStaysOnTopHint, ui.OnTop->isChecked());
     try {
@@ -150,8 +187,8 @@ void TMainForm::FormCreate()
             runFirstRun();
         RestartCapture();
     } catch (...) {
-        // Errors of the first-run dialogs or of starting the capture are
-        // dropped: the window then simply shows 0.
+        // Errors of the first-run dialogs are dropped; a capture that did
+        // not start is shown by the readouts.
     }
     SetCheckState(1);
     // The layout fixes the window's size (156 x 87) once and for all.
@@ -205,6 +242,8 @@ void TMainForm::SchliessenClick()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
+    bookUntickedBytes();
+    saveVolume();
     try {
         SaveSettings();
     } catch (const SettingsFileError &e) {
@@ -241,16 +280,26 @@ void TMainForm::quitOnSignal()
 void TMainForm::LoadSettings()
 {
     const IniText ini(readSettingsFile(SettingsFileName));
-    QPoint topLeft = pos();
-    readSettings(ini, settings, topLeft);
-    move(topLeft);
+    readSettings(ini, settings, storedPosition);
+    move(scaledPixels(storedPosition));
+    placedPosition = pos();
 }
 
 void TMainForm::SaveSettings()
 {
     IniText ini(readSettingsFile(SettingsFileName));
-    writeSettings(ini, settings, pos());
+    writeSettings(ini, settings, pos() == placedPosition ? storedPosition : screenPixels(pos()));
     writeSettingsFile(SettingsFileName, ini.text());
+}
+
+QPoint TMainForm::screenPixels(QPoint scaled) const
+{
+    return (QPointF(scaled) * devicePixelRatio()).toPoint();
+}
+
+QPoint TMainForm::scaledPixels(QPoint screen) const
+{
+    return (QPointF(screen) / devicePixelRatio()).toPoint();
 }
 
 // The tick: takes both byte counts, turns them into rates over the time that
@@ -258,10 +307,19 @@ void TMainForm::SaveSettings()
 void TMainForm::SecondTimer()
 {
     const qint64 now = tickClock();
+    if (!measuring && now - lastTickMs < ShortestFirstPeriodMs)
+        return;  // a capture that has just started shows its figures at the next tick
     const qint64 elapsed = now - lastTickMs;
     lastTickMs = now;
-    downloadRate = rateKbit(downloadBytes.exchange(0), elapsed);
-    uploadRate = rateKbit(uploadBytes.exchange(0), elapsed);
+    const uint32_t down = downloadBytes.exchange(0), up = uploadBytes.exchange(0);
+    measuring = measuring || (captureThread && captureThread->isRunning());
+    downloadRate = measuring ? rateKbit(down, elapsed) : 0;
+    uploadRate = measuring ? rateKbit(up, elapsed) : 0;
+    volume.addTick(QDateTime::currentDateTime(), down, up, downloadRate);
+    if (measuring)
+        showMeasuring();
+    if (now - lastVolumeSaveMs >= VolumeSaveIntervalMs)
+        saveVolume();
     DrawNumbers();
     ui.Gauge->repaint();
 }
@@ -277,9 +335,11 @@ void TMainForm::BoxPaint(const PaintBox *sender, QPainter &painter)
 {
     const bool large = sender == ui.LargeBox;
     const QList<QPixmap> &glyphs = large ? LargeNumbers : SmallNumbers;
-    const std::array<int, 4> cells = digitCells(large ? downloadRate : uploadRate);
+    std::array<int, 4> cells = digitCells(large ? downloadRate : uploadRate);
+    if (!measuring)
+        cells.fill(BlankGlyph);
     for (int i = 0; i < 4; ++i)
-        painter.drawPixmap(i * glyphs[0].width(), 0, glyphs[cells[i]]);
+        painter.drawPixmap(i * qRound(glyphs[0].deviceIndependentSize().width()), 0, glyphs[cells[i]]);
 }
 
 void TMainForm::GaugePaint(QPainter &painter)
@@ -328,6 +388,8 @@ void TMainForm::SetCheckState(int State)
 
 void TMainForm::ConnectionCheckClick()
 {
+    if (linkWatcher)
+        InterfaceChanged();  // a redial not yet followed: the test uses the new record
     const int result = libfms_testodsl(&captureInfo);
     SetCheckState(result == 0 ? 3 : 2);
     GlyphTimer->start();  // the five seconds run from now, message boxes or not
@@ -336,16 +398,11 @@ void TMainForm::ConnectionCheckClick()
 
     // An active PPP link makes the test impossible; explain that instead.
     bool pppLinkUp = false;
-    for (int index = 0; index <= LastProbedInterface; ++index) {
-        LIBFMSINFO scratch{};
-        scratch.index = index;
-        scratch.verbose = settings.debuglevel;
-        scratch.countall = 0;
-        if (libfms_interfaceinfo(&scratch) == 0 && isPppName(scratch.interface)) {
+    for (const LIBFMSINFO &entry : probeInterfaces(settings.debuglevel))
+        if (isPppName(entry.interface)) {
             pppLinkUp = true;
             QMessageBox::information(this, ApplicationTitle, TestImpossibleText);
         }
-    }
     if (!pppLinkUp)
         QMessageBox::critical(this, ApplicationTitle, TestFailedText);
 }
@@ -356,27 +413,123 @@ void TMainForm::GlyphTimerTimer()
     SetCheckState(1);
 }
 
+// Starts monitoring afresh; the readouts stay blank until the new capture
+// has lasted until a tick, and its bytes are all that the tick counts.  A
+// missing or inactive interface gets no capture: its return is a link event.
 void TMainForm::RestartCapture()
 {
     stopCaptureThread();
-    captureInfo.verbose = settings.debuglevel;
-    captureInfo.index = settings.interface;
-    libfms_interfaceinfo(&captureInfo);
-    captureInfo.cb = CaptureCallback;
-    captureInfo.verbose = settings.debuglevel;
-    captureInfo.countall = 0;
+    RetryTimer->stop();
+    bookUntickedBytes();
+    lastTickMs = tickClock();
+    showNotMeasuring(QString());
+    if (!linkWatcher) {
+        linkWatcher = new LinkWatcher(this);
+        connect(linkWatcher, &LinkWatcher::changed, this, &TMainForm::InterfaceChanged);
+    }
+    monitored = followInterface(settings.interface, settings.interfacename, settings.debuglevel);
+    if (!monitored.listed || !monitored.up) {
+        showProblem(monitored.listed ? CaptureProblem::InterfaceDown : CaptureProblem::NoInterface);
+        return;
+    }
+    fillCaptureRecord(monitored.resolved, settings.debuglevel);
     try {
         auto *thread = new TMyThread;
-        connect(thread, &QThread::finished, this, &TMainForm::CaptureThreadEnded);
+        const int generation = ++captureGeneration;
+        connect(thread, &QThread::finished, this,
+                [this, generation] { CaptureThreadEnded(generation); });
         thread->start();
         captureThread = thread;
     } catch (...) {
-        // Without a thread there is no monitoring; the readouts stay at 0.
+        CaptureThreadEnded(captureGeneration);
     }
 }
 
-// End notification of the capture thread: nothing to do.
-void TMainForm::CaptureThreadEnded() {}
+// End notification of the capture thread: unless a newer capture has
+// replaced it, the readouts say why nothing is measured any more.  A capture
+// that failed on an interface that is up is tried again.
+void TMainForm::CaptureThreadEnded(int generation)
+{
+    if (generation != captureGeneration)
+        return;
+    const CaptureProblem problem = captureProblem(captureInfo.interface);
+    showProblem(problem);
+    if (problem == CaptureProblem::CaptureFailed)
+        RetryTimer->start();
+}
+
+// Link and address events: when the followed interface has gone, gone down,
+// come back or got another address, monitoring starts afresh.  Its number
+// follows its name meanwhile.
+void TMainForm::InterfaceChanged()
+{
+    if (followInterface(settings.interface, settings.interfacename, 0) != monitored)
+        RestartCapture();
+}
+
+// The bytes counted since the last tick go to the volume without showing
+// them: the old capture's at a restart, the last ones when closing.
+void TMainForm::bookUntickedBytes()
+{
+    volume.addTick(QDateTime::currentDateTime(), downloadBytes.exchange(0), uploadBytes.exchange(0), 0);
+}
+
+// While a capture runs, hovering the readouts shows the data volume.
+void TMainForm::showMeasuring()
+{
+    const QDate today = QDate::currentDate();
+    QString hint = volumeHint(volume.day(today), billingMonthStart(today, settings.monthstart),
+                              volume.month(today, settings.monthstart), volume.peakKbit(today));
+    if (volumeFileFailed)
+        hint += QStringLiteral("\nDas Datenvolumen lässt sich nicht in %1 speichern.").arg(VolumeFileName);
+    ui.LargeBox->setToolTip(hint);
+    ui.SmallBox->setToolTip(hint);
+}
+
+// Blank readouts and no bar; hovering the readouts tells the reason.
+void TMainForm::showNotMeasuring(const QString &reason)
+{
+    measuring = false;
+    downloadRate = 0;
+    uploadRate = 0;
+    ui.LargeBox->setToolTip(reason);
+    ui.SmallBox->setToolTip(reason);
+    DrawNumbers();
+    ui.Gauge->update();
+}
+
+// Reads the volume of earlier runs; damaged lines are skipped.
+void TMainForm::loadVolume()
+{
+    QString problem;
+    QList<int> damaged;
+    volumeFileFailed = !volume.load(VolumeFileName, &problem, &damaged);
+    if (settings.debuglevel == 0)
+        return;
+    for (int line : std::as_const(damaged))
+        std::fprintf(stderr, "%s: line %d damaged, skipped\n", qPrintable(VolumeFileName), line);
+    if (volumeFileFailed)
+        std::fprintf(stderr, "%s %s\n", qPrintable(VolumeFileName), qPrintable(problem));
+}
+
+// Adds this run's unsaved volume to the file (whatever other programs have
+// added meanwhile stays).
+void TMainForm::saveVolume()
+{
+    lastVolumeSaveMs = tickClock();
+    QString problem;
+    volumeFileFailed = !volume.save(VolumeFileName, &problem);
+    if (volumeFileFailed && settings.debuglevel != 0)
+        std::fprintf(stderr, "%s %s, volume not saved\n", qPrintable(VolumeFileName), qPrintable(problem));
+}
+
+void TMainForm::showProblem(CaptureProblem problem)
+{
+    const QString subject = settings.interfacename.isEmpty()
+                                ? QStringLiteral("Nr. %1").arg(settings.interface)
+                                : settings.interfacename;
+    showNotMeasuring(notMeasuringHint(problem, subject, QCoreApplication::applicationFilePath()));
+}
 
 // Cancels the capture thread, blocked in the library's wait for frames, and
 // waits for it so that the capture record can be refilled safely.

@@ -1,5 +1,9 @@
 #include "display.h"
 
+#include "capturethread.h"
+
+#include <QLocale>
+
 #include <algorithm>
 #include <cmath>
 
@@ -43,4 +47,49 @@ QString gaugeHint(int x, int width, int speed, const QString &current)
     if (x < markColumn(width, speed, 128))
         return QStringLiteral("max. Speed mit Orba-ISDN: 128 kbit/s");
     return QStringLiteral("max. Speed mit Orba-DSL: %1 kbit/s").arg(speed);
+}
+
+QString notMeasuringHint(CaptureProblem problem, const QString &subject, const QString &program)
+{
+    const QString settingsAdvice = QStringLiteral("\nBitte in den Einstellungen die Netzwerkschnittstelle wählen.");
+    switch (problem) {
+    case CaptureProblem::NoPermission:
+        return QStringLiteral("Keine Messung: FlowMeister darf den Netzwerkverkehr nicht mitlesen.\n"
+                              "Das Recht dazu gibt ein Administrator mit:\n"
+                              "sudo setcap cap_net_raw+ep %1").arg(program);
+    case CaptureProblem::NoInterface:
+        return QStringLiteral("Keine Messung: Die Netzwerkschnittstelle %1 gibt es nicht, "
+                              "oder sie hat keine IPv4-Adresse.").arg(subject) + settingsAdvice;
+    case CaptureProblem::InterfaceDown:
+        return QStringLiteral("Keine Messung: Die Netzwerkschnittstelle %1 ist nicht aktiv.").arg(subject);
+    case CaptureProblem::CaptureFailed:
+        return QStringLiteral("Keine Messung: Der Mitschnitt auf der Netzwerkschnittstelle %1 "
+                              "ist gescheitert.").arg(subject) + settingsAdvice;
+    case CaptureProblem::SettingsUnreadable:
+        return QStringLiteral("Keine Messung: Die Einstellungsdatei %1 ist nicht lesbar.").arg(subject);
+    }
+    return QString();
+}
+
+QString decimalBytes(uint64_t bytes)
+{
+    static const char *const units[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+    double value = double(bytes);
+    int unit = 0;
+    while (value >= 999.5 && unit < 6) {  // what would round to 1000
+        value /= 1000;
+        ++unit;
+    }
+    const int decimals = unit == 0 || value >= 99.95 ? 0 : value >= 9.995 ? 1 : 2;
+    return QLocale(QLocale::German).toString(value, 'f', decimals) + u' ' + QLatin1String(units[unit]);
+}
+
+QString volumeHint(DayVolume today, QDate monthStart, DayVolume month, int64_t peakKbit)
+{
+    return QStringLiteral("Heute: Download %1, Upload %2\n"
+                          "Seit %3: Download %4, Upload %5\n"
+                          "Spitze heute: %6 kbit/s Download")
+        .arg(decimalBytes(today.down), decimalBytes(today.up), monthStart.toString(u"dd.MM."),
+             decimalBytes(month.down), decimalBytes(month.up),
+             QLocale(QLocale::German).toString(qlonglong(peakKbit)));
 }

@@ -3,6 +3,8 @@
 #ifndef DISPLAY_H
 #define DISPLAY_H
 
+#include "volume.h"
+
 #include <QString>
 
 #include <array>
@@ -28,5 +30,21 @@ int barLength(int64_t rate, int width, int speed);
 
 // The gauge's hint for the pointer at column x, or `current` outside it.
 QString gaugeHint(int x, int width, int speed, const QString &current);
+
+enum class CaptureProblem;
+
+// The readouts' hint while nothing is measured: why, and what helps.
+// `subject` is the interface (or, for an unreadable settings file, the
+// file); `program` the program's path, for the command that grants the
+// permission.
+QString notMeasuringHint(CaptureProblem problem, const QString &subject, const QString &program);
+
+// Bytes in decimal units (1 kB = 1000 B), three significant digits, German
+// number format: "512 B", "1,23 GB", "45,6 MB".
+QString decimalBytes(uint64_t bytes);
+
+// The readouts' hint while measuring: today's volume, the volume since the
+// billing month's first day, and today's highest download rate.
+QString volumeHint(DayVolume today, QDate monthStart, DayVolume month, int64_t peakKbit);
 
 #endif // DISPLAY_H

@@ -1,5 +1,6 @@
 #include "forms.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QMessageBox>
 #include <QWidget>
@@ -16,20 +17,31 @@ void applyFormFont(QWidget *window, int height)
     window->setFont(font);
 }
 
+// The picture at the screens' device pixel ratio, every pixel a block of
+// device pixels (nearest neighbour): pixel art stays crisp in scaled windows.
+static QPixmap crispPixmap(const QImage &image, bool transparent)
+{
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap pixmap = QPixmap::fromImage(
+        image.scaled(image.size() * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    if (transparent)
+        pixmap.setMask(pixmap.createMaskFromColor(QColor(255, 0, 255)));
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
 QPixmap transparentPixmap(const QString &path)
 {
-    QPixmap pixmap(path);
-    pixmap.setMask(pixmap.createMaskFromColor(QColor(255, 0, 255)));
-    return pixmap;
+    return crispPixmap(QImage(path), true);
 }
 
 QList<QPixmap> imageList(const QString &path, QSize cell, bool transparent)
 {
-    const QPixmap all = transparent ? transparentPixmap(path) : QPixmap(path);
+    const QImage all(path);
     QList<QPixmap> images;
     for (int y = 0; y + cell.height() <= all.height(); y += cell.height())
         for (int x = 0; x + cell.width() <= all.width(); x += cell.width())
-            images.append(all.copy(QRect(QPoint(x, y), cell)));
+            images.append(crispPixmap(all.copy(QRect(QPoint(x, y), cell)), transparent));
     return images;
 }
 

@@ -15,7 +15,8 @@ extern const QString ApplicationTitle;
 // its controls.
 void applyFormFont(QWidget *window, int height = 11);
 
-// A picture whose magenta pixels are transparent.
+// A picture whose magenta pixels are transparent.  Pictures are made for the
+// screens' device pixel ratio, enlarged crisply.
 QPixmap transparentPixmap(const QString &path);
 
 // The images of a list stored side by side in one picture, row by row;

@@ -1,6 +1,8 @@
 #include "core.h"
 #include "forms.h"
+#include "platform.h"
 #include "quitsignals.h"
+#include "scaling.h"
 #include "SimpleHTMLHelp.h"
 
 #include <QApplication>
@@ -9,8 +11,8 @@
 
 int main(int argc, char *argv[])
 {
-    // The windows are laid out in pixels at 75 dpi: no scaling on any screen.
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    prepareScaling(SettingsFileName);
+    preferXWayland(argc, argv);
     QApplication app(argc, argv);
     registerHelpViewer(QCoreApplication::applicationDirPath());
     QApplication::setApplicationName(ApplicationTitle);

@@ -6,6 +6,8 @@
 
 #include <QScreen>
 
+#include <algorithm>
+
 TSetForm::TSetForm(TMainForm *owner, InterfaceResolver resolve)
     : QDialog(owner), mainForm(owner)
 {
@@ -36,24 +38,20 @@ void TSetForm::FormCreate(const InterfaceResolver &resolve)
 }
 
 // Lists every interface number that resolves, keeping the number with its
-// entry, and selects the entry of `interface` (else the first entry).
+// entry, and selects the followed interface: by its name, else by its number,
+// else the first entry.  A name that is not listed stays followed.
 void TSetForm::fillInterfaceList(const InterfaceResolver &resolve)
 {
     ui.IfcList->clear();
-    for (int number = 0; number <= LastProbedInterface; ++number) {
-        LIBFMSINFO scratch{};
-        scratch.index = number;
-        scratch.verbose = 0;
-        if (resolve(&scratch) == 0)
-            ui.IfcList->addItem(QString::fromLocal8Bit(scratch.interface,
-                                                       qstrnlen(scratch.interface, sizeof scratch.interface)),
-                                number);
-    }
-    const int position = ui.IfcList->findData(settings.interface);
-    if (position >= 0)
-        ui.IfcList->setCurrentIndex(position);
-    else
-        settings.interface = ui.IfcList->count() ? ui.IfcList->itemData(0).toInt() : 0;
+    for (const LIBFMSINFO &entry : probeInterfaces(0, resolve))
+        ui.IfcList->addItem(interfaceName(entry), entry.index);
+    int position = ui.IfcList->findText(settings.interfacename);
+    if (position < 0)
+        position = std::max(ui.IfcList->findData(settings.interface), 0);
+    ui.IfcList->setCurrentIndex(position);
+    settings.interface = ui.IfcList->count() ? ui.IfcList->itemData(position).toInt() : 0;
+    if (settings.interfacename.isEmpty())
+        settings.interfacename = ui.IfcList->currentText();
 }
 
 void TSetForm::DirectConnectionClick()
@@ -65,6 +63,7 @@ void TSetForm::DirectConnectionClick()
 void TSetForm::IfcListSelect(int position)
 {
     settings.interface = ui.IfcList->itemData(position).toInt();
+    settings.interfacename = ui.IfcList->itemText(position);
     ui.ApplyBtn->setEnabled(true);
 }
 

@@ -2,17 +2,12 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
-#include "externals.h"
+#include "interfaces.h"
 #include "ui_setform.h"
 
 #include <QDialog>
 
-#include <functional>
-
 class TMainForm;
-
-// Resolves the interface at info->index (libfms_interfaceinfo's contract).
-using InterfaceResolver = std::function<int(PLIBFMSINFO info)>;
 
 class TSetForm : public QDialog
 {

@@ -260,18 +260,24 @@ void readSettings(const IniText &ini, Settings &s, QPoint &topLeft)
 {
     s.location = readKey(ini, "location", s.location);
     s.interface = readKey(ini, "interface", s.interface);
+    s.interfacename = ini.value(settingsSection, QStringLiteral("interfacename"))
+                          .value_or(s.interfacename);
     s.firstrun = readKey(ini, "firstrun", s.firstrun);
     s.speed = readKey(ini, "speed", s.speed);
     s.debuglevel = readKey(ini, "debuglevel", s.debuglevel);
     topLeft.setY(readKey(ini, "top", topLeft.y()));
     topLeft.setX(readKey(ini, "left", topLeft.x()));
     s.stayontop = readKey(ini, "stayontop", s.stayontop);
+    s.monthstart = readKey(ini, "monthstart", s.monthstart);
+    s.scale = readKey(ini, "scale", s.scale);
 }
 
 void writeSettings(IniText &ini, const Settings &s, QPoint topLeft)
 {
     writeKey(ini, "location", s.location);
     writeKey(ini, "interface", s.interface);
+    if (!s.interfacename.isEmpty())  // unknown until an interface has been chosen or found
+        ini.setValue(settingsSection, QStringLiteral("interfacename"), s.interfacename);
     writeKey(ini, "firstrun", s.firstrun);
     writeKey(ini, "top", topLeft.y());
     writeKey(ini, "left", topLeft.x());

@@ -13,10 +13,13 @@
 struct Settings {
     int32_t location = 0;   // 0: PC connected to the DSL modem directly, 1: not
     int32_t interface = 1;  // 0-based interface number
+    QString interfacename;  // the interface's name, followed when its number moves
     int32_t firstrun = 0;   // 0: first-run flow still to run
     int32_t speed = 768;    // line's maximum speed, kbit/s (read only)
     int32_t debuglevel = 0; // diagnostics level (read only)
     int32_t stayontop = 1;
+    int32_t monthstart = 1; // day the billing month starts, 1 to 28 (read only)
+    int32_t scale = 1;      // windows this many times their size, 1 to 4 (read only)
 };
 
 class SettingsFileError : public std::runtime_error

@@ -283,54 +283,68 @@ static pcap_t *open_capture(const char *device)
     return pd;
 }
 
-/* Also the cancellation clean-up of a running capture. */
+/* A capture and the record it reports to. */
+struct capture_session {
+    PLIBFMSINFO info;
+    pcap_t *pd;
+};
+
+/* Closes the capture's own handle; also the cancellation clean-up.  A
+   cancelled capture may end after a later one on the same record has put its
+   handle into pd: pd is cleared only while it still names this capture. */
 static void close_capture(void *arg)
 {
-    PLIBFMSINFO info = arg;
+    struct capture_session *s = arg;
+    pcap_t *own = s->pd;
 
-    if (info->pd) {
-        pcap_close(info->pd);
-        info->pd = NULL;
-    }
+    if (!own)
+        return;
+    __atomic_compare_exchange_n(&s->info->pd, &own, NULL, 0, __ATOMIC_ACQ_REL,
+                                __ATOMIC_ACQUIRE);
+    pcap_close(s->pd);
+    s->pd = NULL;
 }
 
 /* Runs the capture loop until it fails.  Only the loop can be cancelled (at
    its wait for frames, with the caller's cancel state); a cancellation closes
    the capture. */
-static void run_capture(PLIBFMSINFO info, int cancel_state)
+static void run_capture(struct capture_session *s, int cancel_state)
 {
-    pthread_cleanup_push(close_capture, info);
+    pthread_cleanup_push(close_capture, s);
     pthread_setcancelstate(cancel_state, NULL);
-    pcap_loop(info->pd, -1, scan_packets, (u_char *)info);
+    pcap_loop(s->pd, -1, scan_packets, (u_char *)s->info);
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, NULL);
     pthread_cleanup_pop(0);
 }
 
-static int fail(PLIBFMSINFO info, int code, const char *line)
+static int fail(struct capture_session *s, int code, const char *line)
 {
-    say(info, line);
-    close_capture(info);
+    say(s->info, line);
+    close_capture(s);
     return code;
 }
 
 static int capture(PLIBFMSINFO info, int cancel_state)
 {
+    struct capture_session s = { info, NULL };
     char device[sizeof info->interface];
     char errbuf[PCAP_ERRBUF_SIZE];
     bpf_u_int32 net, mask;
 
     device_name(info, device);
-    info->pd = open_capture(device);
-    if (!info->pd)
-        return fail(info, -4, "Error pcap_open. No root privileges?\n");
+    s.pd = open_capture(device);
+    /* Callers may watch pd from other threads. */
+    __atomic_store_n(&info->pd, s.pd, __ATOMIC_RELEASE);
+    if (!s.pd)
+        return fail(&s, -4, "Error pcap_open. No root privileges?\n");
     if (pcap_lookupnet(device, &net, &mask, errbuf) < 0)
-        return fail(info, -5, "Error pcap_lookup.\n");
-    info->datalink = pcap_datalink(info->pd);
+        return fail(&s, -5, "Error pcap_lookup.\n");
+    info->datalink = pcap_datalink(s.pd);
     if (info->datalink < 0)
-        return fail(info, -6, "Error pcap_datalink.\n");
+        return fail(&s, -6, "Error pcap_datalink.\n");
 
-    run_capture(info, cancel_state);
-    return fail(info, -7, "Error pcap_loop.\n");
+    run_capture(&s, cancel_state);
+    return fail(&s, -7, "Error pcap_loop.\n");
 }
 
 LIBFMS_API int libfms_init(PLIBFMSINFO info)

@@ -16,9 +16,17 @@ export XDG_RUNTIME_DIR=$scratch/xdg
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 cp -r "$top/build/bin/." "$scratch/"
 cd "$scratch"
+# Some days of data volume this month, today's included.
+for days_ago in 3 2 1 0; do
+  echo "$(date -d "-$days_ago days" +%F),$((days_ago * 431 + 912))345678,$((days_ago * 17 + 61))234567"
+done > flowmstr.csv
 if [ -n "${SHOTS_NETNS:-}" ]; then  # interfaces to choose from, inside the namespace
   ip link set lo up
   ip link add eth0 type veth peer name eth1
   ip addr add 192.0.2.1/24 dev eth0
+  ip link set eth0 up
+  ip link set eth1 up
+  ./inject eth0 eth1 60 250 > /dev/null & traffic=$!  # something to measure
+  trap 'kill $traffic 2>/dev/null || true; rm -rf "$scratch"' EXIT
 fi
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$top/tests/person.sh" ./flowmstr "$out"

@@ -291,6 +291,27 @@ TEST_F(Live, CancelEndsTheCaptureAndClosesIt)
                 std::chrono::duration<double, std::milli>(took).count());
 }
 
+// A capture cancelled after a later one on the same record has started (a
+// stop that timed out) closes its own handle and leaves the later one's.
+TEST_F(Live, CancelledCaptureClosesOnlyItsOwnHandle)
+{
+    LIBFMSINFO info = resolved(Local);
+    testnet::PacketSocket peer(Peer);
+    int fds = testnet::openFdCount();
+    Capture first(info);
+    first.waitUntilCounting(peer, toLocal(100));
+    pcap *firstHandle = info.pd;
+    Capture second(info);
+    while (__atomic_load_n(&info.pd, __ATOMIC_ACQUIRE) == firstHandle)
+        std::this_thread::sleep_for(1ms);
+    first.cancel();
+    EXPECT_NE(info.pd, nullptr);
+    second.waitUntilCounting(peer, toLocal(100));
+    second.cancel();
+    EXPECT_EQ(info.pd, nullptr);
+    EXPECT_EQ(testnet::openFdCount(), fds);
+}
+
 // Cancelled while it opens, or while a flood never lets it wait: still ends
 // promptly and leaves no descriptor open.
 TEST_F(Live, CancelAtAnyMoment)

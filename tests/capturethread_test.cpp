@@ -1,18 +1,27 @@
 // Monitoring through the main window's RestartCapture on real veth pairs in
-// the test's own network namespace.  Needs root.
+// the test's own network namespace, and how it follows its interface through
+// link and address changes.  Needs root.
 #include "capturethread.h"
 #include "core.h"
+#include "modalcloser.h"
 #include "qttestmain.h"
+#include "readouts.h"
 #include "testnet.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
+#include <QToolButton>
 
+#include <arpa/inet.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -52,6 +61,13 @@ struct Link {
 const Link First{"fmsct0", "192.0.2.1", "fmsct1"};
 const Link Second{"fmsct2", "192.0.2.129", "fmsct3"};
 
+// Points the settings at the interface, as the settings dialog does.
+void choose(const char *interface)
+{
+    settings.interface = testnet::interfaceNumber(interface);
+    settings.interfacename = interface;
+}
+
 void takeCounts(uint32_t &down, uint32_t &up)
 {
     down = downloadBytes.exchange(0);
@@ -72,15 +88,33 @@ bool waitUntilCounting(const Link &link)
     return down > 0;
 }
 
+bool captureOpen()
+{
+    return __atomic_load_n(&captureInfo.pd, __ATOMIC_ACQUIRE) != nullptr;
+}
+
 // Waits, at most two seconds, for the running capture to open its handle.
 bool captureOpened()
 {
     for (int i = 0; i < 2000; i++) {
-        if (__atomic_load_n(&captureInfo.pd, __ATOMIC_ACQUIRE))
+        if (captureOpen())
             return true;
         std::this_thread::sleep_for(1ms);
     }
     return false;
+}
+
+// Milliseconds until `done` holds while the event loop runs; -1 after `limit`.
+qint64 msUntil(const std::function<bool()> &done, qint64 limit = 2000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done())
+        if (clock.elapsed() > limit)
+            return -1;
+        else
+            QTest::qWait(1);
+    return clock.elapsed();
 }
 
 // Switches CAP_NET_RAW in this thread's effective set; threads it starts
@@ -132,7 +166,7 @@ private slots:
     void countsBothDirectionsByteExact()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         form.RestartCapture();
         QVERIFY(waitUntilCounting(First));
 
@@ -155,11 +189,11 @@ private slots:
     void restartMovesCountingToTheNewInterface()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         form.RestartCapture();
         QVERIFY(waitUntilCounting(First));
 
-        settings.interface = testnet::interfaceNumber(Second.local);
+        choose(Second.local);
         form.RestartCapture();
         QCOMPARE(captureInfo.interface, Second.local);
         QVERIFY(waitUntilCounting(Second));
@@ -170,38 +204,62 @@ private slots:
         QCOMPARE(downloadBytes.load(), 700u);
     }
 
-    void failedCaptureStoresItsResult_data()
+    void notMeasuringShowsBlanksAndTheReason_data()
     {
-        QTest::addColumn<bool>("withNetRaw");
-        QTest::addColumn<int>("interfaceNumber");
-        QTest::newRow("without CAP_NET_RAW") << false << testnet::interfaceNumber(First.local);
-        QTest::newRow("number beyond the list, first start") << true << 99;
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("without CAP_NET_RAW") << "no permission" << "sudo setcap cap_net_raw+ep ";
+        QTest::newRow("number beyond the list")
+            << "number 99" << "Die Netzwerkschnittstelle Nr. 99 gibt es nicht";
+        QTest::newRow("interface down") << "down" << "Netzwerkschnittstelle fmsct4 ist nicht aktiv";
+        QTest::newRow("interface gone while measuring")
+            << "deleted" << "Die Netzwerkschnittstelle fmsct4 gibt es nicht";
+        QTest::newRow("settings unreadable")
+            << "unreadable settings" << "Die Einstellungsdatei flowmstr.ini ist nicht lesbar";
     }
 
-    // Start-up whose capture cannot open: the result is stored, nothing counts.
-    void failedCaptureStoresItsResult()
+    // No capture: blank cells, no bar, the reason as the readouts' hint,
+    // however many bytes the tick finds.
+    void notMeasuringShowsBlanksAndTheReason()
     {
-        QFETCH(bool, withNetRaw);
-        QFETCH(int, interfaceNumber);
-
-        writeSettingsFile("[settings]\nfirstrun=1\ninterface=" + QByteArray::number(interfaceNumber));
-        std::memset(&captureInfo, 0, sizeof captureInfo);
-        captureResult = 0;
-        QVERIFY(setNetRaw(withNetRaw));
+        QFETCH(QString, situation);
+        QFETCH(QString, hint);
+        testnet::addVeth("fmsct4", "192.0.2.65/26", "fmsct5", "");
+        const auto removeLink = qScopeGuard([] { std::system("ip link del fmsct4 2>/dev/null"); });
+        writeSettingsFile("[settings]\nfirstrun=1\ninterface=" +
+                          QByteArray::number(situation == "number 99" ? 99 : testnet::interfaceNumber("fmsct4")));
+        if (situation == "down")
+            testnet::run("ip link set fmsct4 down");
+        if (situation == "unreadable settings")
+            QVERIFY(QDir().mkdir(QStringLiteral("elsewhere")) && QDir::setCurrent("elsewhere") &&
+                    QDir().mkdir(QStringLiteral("flowmstr.ini")));
+        const auto back = qScopeGuard([this] { QDir::setCurrent(dir.path()); });
+        QVERIFY(setNetRaw(situation != "no permission"));
+        const auto netRawBack = qScopeGuard([] { setNetRaw(true); });
+        ModalCloser closer;
         TMainForm form;
-        QVERIFY(setNetRaw(true));
-        QTRY_COMPARE(captureResult.load(), -4);
+        if (situation == "deleted") {
+            QTest::qWait(100);
+            testnet::run("ip link del fmsct4");
+        }
+        QWidget *large = form.findChild<QWidget *>("LargeBox");
+        QTRY_VERIFY(large->toolTip().contains(hint));
+        QVERIFY(large->toolTip().startsWith("Keine Messung: "));
+        QCOMPARE(form.findChild<QWidget *>("SmallBox")->toolTip(), large->toolTip());
 
-        testnet::PacketSocket(First.peer).send(First.download(1000));
-        std::this_thread::sleep_for(100ms);
-        QCOMPARE(downloadBytes.load(), 0u);
+        downloadBytes = 96000;
+        QMetaObject::invokeMethod(form.findChild<QTimer *>("Timer1"), "timeout");
+        QCOMPARE(readoutGlyphs(large), QList<int>({10, 10, 10, 10}));
+        QCOMPARE(readoutGlyphs(form.findChild<QWidget *>("SmallBox")), QList<int>({10, 10, 10, 10}));
+        QCOMPARE(form.findChild<QWidget *>("Gauge")->grab().toImage().pixelColor(0, 3),
+                 form.palette().color(QPalette::Window));
     }
 
     // Restarts that meet a capture thread at any point of failing and ending.
     void restartsOfAFailingCapture()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         QVERIFY(setNetRaw(false));
         for (int i = 0; i < 300; i++) {
             form.RestartCapture();
@@ -214,7 +272,7 @@ private slots:
     void restartsLeaveNothingBehind()
     {
         TMainForm form;
-        settings.interface = testnet::interfaceNumber(First.local);
+        choose(First.local);
         for (int i = 0; i < 20; i++)
             form.RestartCapture();
         QTest::qWait(100);
@@ -238,6 +296,121 @@ private slots:
         QCOMPARE(testnet::openFdCount(), fds);
         QVERIFY(!ResidentMemoryShowsLeaks || testnet::residentKiB() - rss < 2048);
         QVERIFY(waitUntilCounting(First));
+    }
+
+    void followsTheInterface_data()
+    {
+        QTest::addColumn<QString>("gone");     // takes the interface away, if anything
+        QTest::addColumn<QString>("back");     // after this it is to be measured again
+        QTest::addColumn<QString>("localIp");  // its address then
+        QTest::addColumn<QString>("remote");   // far end of the test traffic
+        // A remote inside the old subnet is counted only with the new address.
+        const QString anew = "ip link add fmsrc0 type veth peer name fmsrc1 && "
+                             "ip link set fmsrc1 up && ip addr add 198.51.100.1/24 dev fmsrc0 && "
+                             "ip link set fmsrc0 up";
+        QTest::newRow("down and up")
+            << "ip link set fmsrc0 down" << "ip link set fmsrc0 up" << "192.0.2.1" << "203.0.113.7";
+        QTest::newRow("made anew: new index, new address")
+            << "ip link del fmsrc0" << anew << "198.51.100.1" << "192.0.2.100";
+        QTest::newRow("new address while up")
+            << "" << "ip addr del 192.0.2.1/24 dev fmsrc0 && ip addr add 198.51.100.1/24 dev fmsrc0"
+            << "198.51.100.1" << "192.0.2.100";
+        QTest::newRow("number moves: an interface before it gets an address")
+            << "" << "ip addr add 10.1.1.1/24 dev fmsrc9" << "192.0.2.1" << "203.0.113.7";
+    }
+
+    // Monitoring follows the interface by itself: blanks while it is gone,
+    // figures within two seconds, then exact bytes in the right direction.
+    void followsTheInterface()
+    {
+        QFETCH(QString, gone);
+        QFETCH(QString, back);
+        QFETCH(QString, localIp);
+        QFETCH(QString, remote);
+        const QByteArray here = localIp.toLatin1(), far = remote.toLatin1();
+        testnet::addVeth("fmsrc9", "", "fmsrc8", "");  // listed before fmsrc0 once addressed
+        testnet::addVeth("fmsrc0", "192.0.2.1/24", "fmsrc1", "");
+        const auto remove =
+            qScopeGuard([] { std::system("ip link del fmsrc0; ip link del fmsrc9"); });
+        writeSettingsFile("[settings]\nfirstrun=1\ninterface=0\ninterfacename=fmsrc0\n");
+        TMainForm form;
+        QWidget *large = form.findChild<QWidget *>("LargeBox");
+        QVERIFY(msUntil([&] { return showsNumbers(large); }, 3000) >= 0);
+        if (!gone.isEmpty()) {
+            testnet::run(gone.toStdString());
+            QTRY_VERIFY(large->toolTip().startsWith("Keine Messung: "));
+            QVERIFY(!showsNumbers(large));
+        }
+        testnet::run(back.toStdString());
+        const uint32_t ip = ntohl(inet_addr(here));
+        const qint64 ms = msUntil([&] {
+            return showsNumbers(large) && captureInfo.ownip == ip &&
+                   settings.interface == testnet::interfaceNumber("fmsrc0");
+        });
+        qInfo("figures again after %lld ms", ms);
+        QVERIFY(ms >= 0);
+
+        form.findChild<QTimer *>("Timer1")->stop();  // the counts stay for the test
+        downloadBytes = 0;
+        uploadBytes = 0;
+        const testnet::Mac localMac = testnet::macOf("fmsrc0"), peerMac = testnet::macOf("fmsrc1");
+        testnet::PacketSocket local("fmsrc0"), peer("fmsrc1");
+        for (int i = 0; i < 10; ++i) {
+            peer.send(testnet::ipv4Frame(localMac, peerMac, far, here, 1514));
+            local.send(testnet::ipv4Frame(peerMac, localMac, here, far, 500));
+        }
+        QTest::qWait(200);
+        QCOMPARE(downloadBytes.load(), 15140u);
+        QCOMPARE(uploadBytes.load(), 5000u);
+    }
+
+    // A connection test right after a redial, before its events were
+    // handled, already sends from the new interface's hardware address.
+    void connectionTestAfterARedial()
+    {
+        testnet::addVeth("fmsrc0", "192.0.2.1/24", "fmsrc1", "");
+        const auto remove = qScopeGuard([] { std::system("ip link del fmsrc0"); });
+        writeSettingsFile("[settings]\nfirstrun=1\ninterfacename=fmsrc0\n");
+        ModalCloser closer;
+        TMainForm form;
+        testnet::run("ip link del fmsrc0 && ip link add fmsrc0 type veth peer name fmsrc1 && "
+                     "ip addr add 192.0.2.1/24 dev fmsrc0 && ip link set fmsrc0 up && "
+                     "ip link set fmsrc1 up");
+        testnet::FrameRecorder padis("fmsrc1", 0x8863);
+        form.findChild<QToolButton *>("ConnectionCheck")->click();
+        const testnet::Mac mac = testnet::macOf("fmsrc0");
+        const std::vector<testnet::Frame> sent = padis.frames();
+        QCOMPARE(sent.size(), size_t(1));
+        QVERIFY(std::equal(mac.begin(), mac.end(), sent[0].begin() + 6));
+    }
+
+    // The link goes down and up 1000 times, each time until a capture is open
+    // again: threads, descriptors and memory stay as they were.
+    void downAndUpCycles()
+    {
+        testnet::addVeth("fmsrc0", "192.0.2.1/24", "fmsrc1", "");
+        const auto remove = qScopeGuard([] { std::system("ip link del fmsrc0"); });
+        writeSettingsFile("[settings]\nfirstrun=1\ninterfacename=fmsrc0\n");
+        TMainForm form;
+        QVERIFY(msUntil(captureOpen) >= 0);
+        const int threads = testnet::threadCount(), fds = testnet::openFdCount();
+        const long rss = testnet::residentKiB();
+        QList<qint64> opened;
+        for (int i = 0; i < 1000; ++i) {
+            testnet::setLinkUp("fmsrc0", false);
+            QVERIFY(msUntil([] { return !captureOpen(); }) >= 0);
+            testnet::setLinkUp("fmsrc0", true);
+            opened << msUntil(captureOpen);
+            QVERIFY(opened.last() >= 0);
+        }
+        std::sort(opened.begin(), opened.end());
+        qInfo("1000 cycles: capture open after link up: median %lld ms, max %lld ms; "
+              "threads %d -> %d, fds %d -> %d, RSS %ld -> %ld KiB", opened[500], opened.last(),
+              threads, testnet::threadCount(), fds, testnet::openFdCount(), rss,
+              testnet::residentKiB());
+        QCOMPARE(testnet::threadCount(), threads);
+        QCOMPARE(testnet::openFdCount(), fds);
+        QVERIFY(!ResidentMemoryShowsLeaks || testnet::residentKiB() - rss < 2048);
     }
 };
 

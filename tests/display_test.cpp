@@ -1,6 +1,8 @@
 // The displays' arithmetic: rates, digit cells, marks, bar and hints.
 #include "display.h"
+#include "scaling.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 class DisplayTest : public QObject
@@ -128,6 +130,58 @@ private slots:
         QFETCH(int, speed);
         QFETCH(QString, hint);
         QCOMPARE(gaugeHint(x, 150, speed, QStringLiteral("before")), hint);
+    }
+
+    void bytes_data()
+    {
+        QTest::addColumn<qulonglong>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << 0ull << "0 B";
+        QTest::newRow("999") << 999ull << "999 B";
+        QTest::newRow("12345") << 12345ull << "12,3 kB";
+        QTest::newRow("999499") << 999499ull << "999 kB";
+        QTest::newRow("999500 rounds up") << 999500ull << "1,00 MB";
+        QTest::newRow("1234567890") << 1234567890ull << "1,23 GB";
+        QTest::newRow("largest") << 18446744073709551615ull << "18,4 EB";
+    }
+    void bytes()
+    {
+        QFETCH(qulonglong, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(decimalBytes(bytes), text);
+    }
+
+    // `scale` sets Qt's scale factor, unless the user's own variables decide.
+    void scaling_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QByteArray>("user");  // NAME=value set before
+        QTest::addColumn<QByteArray>("factor");
+        QTest::addColumn<QByteArray>("highDpi");
+        QTest::newRow("scale 2") << QByteArray("scale=2") << QByteArray() << QByteArray("2") << QByteArray("0");
+        QTest::newRow("scale 5 counts as 1") << QByteArray("scale=5") << QByteArray() << QByteArray()
+                                             << QByteArray("0");
+        QTest::newRow("user's factor") << QByteArray("scale=2") << QByteArray("QT_SCALE_FACTOR=1.5")
+                                       << QByteArray("1.5") << QByteArray();
+        QTest::newRow("user's screen factors") << QByteArray("scale=2") << QByteArray("QT_SCREEN_SCALE_FACTORS=2")
+                                               << QByteArray() << QByteArray();
+    }
+    void scaling()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, factor);
+        QFETCH(QByteArray, highDpi);
+        for (const char *name : {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING"})
+            qunsetenv(name);
+        if (!user.isEmpty())
+            qputenv(user.split('=')[0], user.split('=')[1]);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("flowmstr.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[settings]\n" + ini + '\n') && file.flush());
+        prepareScaling(file.fileName());
+        QCOMPARE(qgetenv("QT_SCALE_FACTOR"), factor);
+        QCOMPARE(qgetenv("QT_ENABLE_HIGHDPI_SCALING"), highDpi);
     }
 };
 

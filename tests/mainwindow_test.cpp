@@ -5,6 +5,7 @@
 #include "modalcloser.h"
 #include "qttestmain.h"
 #include "quitsignals.h"
+#include "readouts.h"
 #include "testnet.h"
 
 #include <QAbstractButton>
@@ -66,8 +67,9 @@ class MainWindowTest : public QObject
     qint64 now = 0;
 
     // A main window started in a fresh directory holding `ini` (if any), with
-    // a clock that the test moves.
-    void start(const QByteArray &ini = QByteArray("[settings]\nfirstrun=1\n"))
+    // a clock that the test moves; by default it monitors the loopback
+    // interface.
+    void start(const QByteArray &ini = QByteArray("[settings]\nfirstrun=1\ninterface=0\n"))
     {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(dir->path()));
@@ -89,17 +91,9 @@ class MainWindowTest : public QObject
         QMetaObject::invokeMethod(child<QTimer>(form.get(), "Timer1"), "timeout");
     }
 
-    // The glyph in each readout cell equals the list's image of its digit.
-    void compareReadout(const char *box, const char *glyphs, QSize cell, QList<int> digits)
+    void compareReadout(const char *box, QList<int> digits)
     {
-        const QImage shown = grabbed(form.get(), box);
-        const QImage list(QStringLiteral(":/images/%1").arg(QLatin1String(glyphs)));
-        for (int i = 0; i < 4; ++i) {
-            const QImage want = list.copy(QRect(QPoint(digits[i] * cell.width(), 0), cell));
-            const QImage got = shown.copy(QRect(QPoint(i * cell.width(), 0), cell));
-            QCOMPARE(got.convertToFormat(QImage::Format_RGB32),
-                     want.convertToFormat(QImage::Format_RGB32));
-        }
+        QCOMPARE(readoutGlyphs(child<QWidget>(form.get(), box)), digits);
     }
 
 private slots:
@@ -129,7 +123,8 @@ private slots:
         QVERIFY(form->close());
         QCOMPARE(readFile(QStringLiteral("flowmstr.ini")),
                  QByteArray("[settings]\nlocation=0\ninterface=" +
-                            QByteArray::number(settings.interface) +
+                            QByteArray::number(settings.interface) + "\ninterfacename=" +
+                            settings.interfacename.toLatin1() +
                             "\nfirstrun=1\ntop=50\nleft=100\nstayontop=1\n\n"));
     }
 
@@ -258,8 +253,8 @@ private slots:
         QFETCH(QList<int>, small);
         start();
         tick(down * 125, up * 125);  // bytes that make exactly that many kbit/s
-        compareReadout("LargeBox", "largenumbers.png", QSize(16, 22), large);
-        compareReadout("SmallBox", "smallnumbers.png", QSize(10, 14), small);
+        compareReadout("LargeBox", large);
+        compareReadout("SmallBox", small);
         QCOMPARE(downloadBytes.load(), 0u);
         QCOMPARE(uploadBytes.load(), 0u);
     }
@@ -280,7 +275,19 @@ private slots:
     {
         start();
         tick(192000, 0, 2000);  // a tick held up for two seconds
-        compareReadout("LargeBox", "largenumbers.png", QSize(16, 22), {10, 7, 6, 8});
+        compareReadout("LargeBox", {10, 7, 6, 8});
+    }
+
+    // A capture that began 10 ms before a tick shows its first figures a
+    // tick later, over the whole time: a few milliseconds make no spike.
+    void firstFiguresOfANewCapture()
+    {
+        start();
+        form->RestartCapture();
+        tick(1250, 0, 10);
+        compareReadout("LargeBox", {10, 10, 10, 10});
+        tick(1250, 0, 990);
+        compareReadout("LargeBox", {10, 10, 1, 0});
     }
 
     void repaintBetweenTicksKeepsTheFigures()
@@ -289,7 +296,7 @@ private slots:
         tick(768 * 125, 0);
         downloadBytes = 500 * 125;  // counted since the tick
         form->repaint();
-        compareReadout("LargeBox", "largenumbers.png", QSize(16, 22), {10, 7, 6, 8});
+        compareReadout("LargeBox", {10, 7, 6, 8});
         QCOMPARE(grabbed(form.get(), "Gauge").pixelColor(149, 3), Bar);
     }
 
@@ -316,7 +323,7 @@ private slots:
         QFETCH(int, bar);
         QFETCH(int, mark56);
         QFETCH(int, mark128);
-        start(QStringLiteral("[settings]\nfirstrun=1\nspeed=%1\n").arg(speed).toLatin1());
+        start(QStringLiteral("[settings]\nfirstrun=1\ninterface=0\nspeed=%1\n").arg(speed).toLatin1());
         tick(rate * 125, 0);
         const QImage gauge = grabbed(form.get(), "Gauge");
         QCOMPARE(gauge.size(), QSize(150, 7));
@@ -348,7 +355,7 @@ private slots:
         QFETCH(int, speed);
         QFETCH(int, end1);
         QFETCH(int, end2);
-        start(QStringLiteral("[settings]\nfirstrun=1\nspeed=%1\n").arg(speed).toLatin1());
+        start(QStringLiteral("[settings]\nfirstrun=1\ninterface=0\nspeed=%1\n").arg(speed).toLatin1());
         const QImage scale = grabbed(form.get(), "Scale");
         QCOMPARE(scale.size(), QSize(152, 3));
         for (int x = 0; x < 152; ++x) {
@@ -396,6 +403,26 @@ private slots:
         QCOMPARE(captureInfo.verbose, 7);
     }
 
+    // While measuring, the readouts' hint shows the data volume; it is saved
+    // every five minutes and when the window closes.
+    void volume()
+    {
+        start("[settings]\nfirstrun=1\ninterface=0\nmonthstart=31\n");
+        tick(125000, 2500);
+        tick(0, 500, 300000);
+        const QDate today = QDate::currentDate();
+        const QByteArray day = today.toString(Qt::ISODate).toLatin1();
+        QCOMPARE(readFile(QStringLiteral("flowmstr.csv")), day + ",125000,3000\n");
+        QCOMPARE(child<QWidget>(form.get(), "LargeBox")->toolTip(),
+                 QStringLiteral("Heute: Download 125 kB, Upload 3,00 kB\nSeit 01.%1.: Download 125 kB, "
+                                "Upload 3,00 kB\nSpitze heute: 1.000 kbit/s Download")
+                     .arg(today.month(), 2, 10, QLatin1Char('0')));
+        tick(1000, 0);
+        downloadBytes = 7;  // counted after the last tick
+        QVERIFY(form->close());
+        QCOMPARE(readFile(QStringLiteral("flowmstr.csv")), day + ",126007,3000\n");
+    }
+
     void gaugeHints()
     {
         start();
@@ -419,7 +446,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    return qtTestMain<MainWindowTest>(argc, argv, false);
+    return qtTestMain<MainWindowTest>(argc, argv);
 }
 
 #include "mainwindow_test.moc"

@@ -27,6 +27,10 @@ enter "$settings"; shot "$settings" settings.png
 xdotool key Return
 main=$(window 'Orba-DSL')
 enter "$main"; shot "$main" mainwindow.png
+if [ -n "$shots" ]; then  # the readouts' hint: the data volume
+  xdotool windowfocus "$main" mousemove --window "$main" 60 55; sleep 2
+  shot "$main" volume.png 200 35
+fi
 
 xdotool mousemove --window "$main" 60 40 click 3; sleep 0.8
 shot "$main" menu.png 200 120

@@ -65,6 +65,19 @@ Mac macOf(const std::string &interface)
     return mac;
 }
 
+void setLinkUp(const std::string &interface, bool up)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ifreq req{};
+    interface.copy(req.ifr_name, IFNAMSIZ - 1);
+    bool ok = ioctl(fd, SIOCGIFFLAGS, &req) == 0;
+    req.ifr_flags = up ? req.ifr_flags | IFF_UP : req.ifr_flags & ~IFF_UP;
+    ok = ok && ioctl(fd, SIOCSIFFLAGS, &req) == 0;
+    close(fd);
+    if (!ok)
+        throw std::runtime_error("cannot set " + interface + (up ? " up" : " down"));
+}
+
 int interfaceNumber(const std::string &interface)
 {
     LIBFMSINFO scratch{};

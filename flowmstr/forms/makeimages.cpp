@@ -87,12 +87,14 @@ QImage productName()
     return image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
 }
 
-// The window icon and product logo: a small meter with its bar.
-QImage meterIcon()
+// The window icon and product logo: a small meter with its bar, drawn on a
+// 32-pixel grid and scaled to `size` (the desktop's icon is 64 pixels).
+QImage meterIcon(int size)
 {
-    QImage image(32, 32, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
+    p.scale(size / 32.0, size / 32.0);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::black, 1));
     p.setBrush(QColor(0, 70, 160));
@@ -187,7 +189,8 @@ int main(int argc, char **argv)
     bool ok = save(digitStrip(QSize(16, 22), LargeSegments), dir, "largenumbers.png") &&
               save(digitStrip(QSize(10, 14), SmallSegments), dir, "smallnumbers.png") &&
               save(brandLogo(), dir, "logo.png") && save(productName(), dir, "productname.png") &&
-              save(meterIcon(), dir, "icon.png") && save(buttonGlyphs(), dir, "glyphs.png") &&
+              save(meterIcon(32), dir, "icon.png") &&
+              save(meterIcon(64), dir, "icon64.png") && save(buttonGlyphs(), dir, "glyphs.png") &&
               save(networkIcon(), dir, "network.png") && save(adapterIcon(), dir, "adapter.png");
     return ok ? 0 : 1;
 }

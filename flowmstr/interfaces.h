@@ -1,0 +1,48 @@
+// The network interfaces as the capture library lists them, and the one that
+// monitoring follows by its name.
+#ifndef INTERFACES_H
+#define INTERFACES_H
+
+#include "externals.h"
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+// Interface numbers 0 to this are probed.
+constexpr int LastProbedInterface = 16;
+
+// Resolves the interface at info->index (libfms_interfaceinfo's contract).
+using InterfaceResolver = std::function<int(PLIBFMSINFO info)>;
+
+// A scratch record for every number from 0 to LastProbedInterface that
+// resolves, in list order; each record's index is its number.
+QList<LIBFMSINFO> probeInterfaces(int verbose,
+                                  const InterfaceResolver &resolve = libfms_interfaceinfo);
+
+QString interfaceName(const LIBFMSINFO &info);
+
+// -1: no such interface, else whether it is up.
+int interfaceUp(const char *interface);
+
+// What a capture on the followed interface depends on: when it changes, the
+// capture must start afresh.
+struct InterfaceState {
+    bool listed = false;    // resolved: the interface exists and has an IPv4 address
+    LIBFMSINFO resolved{};  // its name, hardware address, address and netmask
+    unsigned ifindex = 0;   // the kernel's index: a new one for a new interface
+    bool up = false;
+};
+bool operator==(const InterfaceState &a, const InterfaceState &b);
+bool operator!=(const InterfaceState &a, const InterfaceState &b);
+
+// Resolves the interface called `name` (while `name` is empty, the one at
+// `number`): at `number` while that still names it, else at the number the
+// name has now, which is stored in `number`.  An empty `name` takes the
+// resolved interface's name.
+InterfaceState followInterface(int32_t &number, QString &name, int verbose,
+                               const InterfaceResolver &resolve = libfms_interfaceinfo);
+
+#endif // INTERFACES_H

@@ -1,0 +1,29 @@
+// Tells when the kernel reports that an interface or an IPv4 address came,
+// went or changed (rtnetlink groups RTMGRP_LINK and RTMGRP_IPV4_IFADDR).
+#ifndef LINKWATCHER_H
+#define LINKWATCHER_H
+
+#include <QObject>
+
+class QSocketNotifier;
+
+class LinkWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit LinkWatcher(QObject *parent = nullptr);
+    ~LinkWatcher() override;
+
+signals:
+    // Once for the events read together; what changed is asked afresh.
+    void changed();
+
+private:
+    void readEvents();
+
+    int fd = -1;
+    QSocketNotifier *notifier = nullptr;
+};
+
+#endif // LINKWATCHER_H
