@@ -18,6 +18,7 @@
 
 #include <arpa/inet.h>
 #include <linux/capability.h>
+#include <sys/fsuid.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -230,14 +231,18 @@ private slots:
                           QByteArray::number(situation == "number 99" ? 99 : testnet::interfaceNumber("fmsct4")));
         if (situation == "down")
             testnet::run("ip link set fmsct4 down");
-        if (situation == "unreadable settings")
-            QVERIFY(QDir().mkdir(QStringLiteral("elsewhere")) && QDir::setCurrent("elsewhere") &&
-                    QDir().mkdir(QStringLiteral("flowmstr.ini")));
+        if (situation == "unreadable settings") {
+            QVERIFY(QDir().mkdir(QStringLiteral("elsewhere")) && QDir::setCurrent("elsewhere"));
+            writeSettingsFile("[settings]\nfirstrun=1\n");
+            QVERIFY(QFile::setPermissions(QStringLiteral("flowmstr.ini"), {}));
+        }
         const auto back = qScopeGuard([this] { QDir::setCurrent(dir.path()); });
         QVERIFY(setNetRaw(situation != "no permission"));
         const auto netRawBack = qScopeGuard([] { setNetRaw(true); });
         ModalCloser closer;
+        setfsuid(situation == "unreadable settings" ? 65534 : 0);  // root reads any file
         TMainForm form;
+        setfsuid(0);
         if (situation == "deleted") {
             QTest::qWait(100);
             testnet::run("ip link del fmsct4");
