@@ -105,8 +105,9 @@ bool TFormSimpleHTMLHelpViewer::FormKeyPress(int key)
     return true;
 }
 
-// Pages load from absolute file: URLs, so their relative links work from any
-// working directory.
+// A link resolves against the page's absolute file: URL, so it works from
+// any working directory.  Pages below the help directory open here, web
+// pages in the user's browser; anything else is refused.
 void TFormSimpleHTMLHelpViewer::BrowserAnchorClicked(const QUrl &link)
 {
     const QUrl url = ui.Browser->source().resolved(link);
