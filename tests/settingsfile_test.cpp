@@ -214,30 +214,6 @@ private slots:
         QCOMPARE(text, expected);
     }
 
-    // Every byte survives reading and writing; UTF-8 lines are text.
-    void bytesSurvive_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("comment");  // the first line as text
-        QTest::newRow("UTF-8") << QByteArray("; Grüße\n[settings]\nspeed=5\n") << "; Grüße";
-        QTest::newRow("Latin-1") << QByteArray("; Gr\xFC\xDF" "e\n[settings]\nspeed=5") << "";
-        QTest::newRow("emoji, then Latin-1") << QByteArray("; \xF0\x9F\x92\x80\n;\xE9\n[settings]\nspeed=5\n")
-                                             << "; \U0001F480";
-        QTest::newRow("cut sequence, CR, NUL") << QByteArrayLiteral("; \xC3\r\n[settings]\nspeed=5\n\0\n")
-                                               << "";
-        QTest::newRow("encoded surrogate") << QByteArray("; \xED\xB3\xBC\n[settings]\nspeed=5\n") << "";
-    }
-    void bytesSurvive()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, comment);
-        const QString text = decodeIniText(bytes);
-        QCOMPARE(encodeIniText(text), bytes);
-        QCOMPARE(readIniInt(IniText(text), "settings", "speed", 0), 5);
-        if (!comment.isEmpty())
-            QCOMPARE(text.section(u'\n', 0, 0), comment);
-    }
-
     void missingFileOrDirectory()
     {
         QTemporaryDir dir;
