@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
@@ -30,6 +32,11 @@ void HelpSystem::join(const std::shared_ptr<ICustomHelpViewer> &viewer)
     viewer->AssignViewerId(int(viewers.size()));
 }
 
+static void noHelpFound(QWidget *parent, const QString &keyword)
+{
+    showError(parent, QStringLiteral("No help found for \"%1\"").arg(keyword));
+}
+
 void HelpSystem::showHelp(const QString &keyword, QWidget *parent)
 {
     for (const std::shared_ptr<ICustomHelpViewer> &viewer : viewers) {
@@ -38,7 +45,7 @@ void HelpSystem::showHelp(const QString &keyword, QWidget *parent)
             return;
         }
     }
-    showError(parent, QStringLiteral("No help found for \"%1\"").arg(keyword));
+    noHelpFound(parent, keyword);
 }
 
 void HelpSystem::shutdown()
@@ -76,7 +83,9 @@ TFormSimpleHTMLHelpViewer::TFormSimpleHTMLHelpViewer(QWidget *parent) : QDialog(
     ui.setupUi(this);
     applyFormFont(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    ui.Browser->setSearchPaths({QStringLiteral("./"), QStringLiteral("./help"), QString()});
+    ui.Browser->setOpenLinks(false);
+    connect(ui.Browser, &QTextBrowser::anchorClicked, this,
+            &TFormSimpleHTMLHelpViewer::BrowserAnchorClicked);
     ui.Browser->installEventFilter(this);  // the window sees keys first
 }
 
@@ -96,8 +105,36 @@ bool TFormSimpleHTMLHelpViewer::FormKeyPress(int key)
     return true;
 }
 
-TSimpleHTMLHelpViewer::TSimpleHTMLHelpViewer(const QString &programName, HelpSystem *system)
-    : helpSystem(system), m_programName(programName)
+// A link resolves against the page's absolute file: URL, so it works from
+// any working directory.  Pages below the help directory open here, web
+// pages in the user's browser; anything else is refused.
+void TFormSimpleHTMLHelpViewer::BrowserAnchorClicked(const QUrl &link)
+{
+    const QUrl url = ui.Browser->source().resolved(link);
+    if (url.scheme() == u"http" || url.scheme() == u"https")
+        QDesktopServices::openUrl(url);
+    else if (url.isLocalFile() && isHelpFile(url.toLocalFile(), helpDir))
+        ui.Browser->setSource(url);
+    else
+        noHelpFound(this, link.toString());
+}
+
+QString helpDirectory(const QString &programDir)
+{
+    const QString beside = QDir::cleanPath(programDir + QStringLiteral("/help"));
+    const QString installed = QDir::cleanPath(programDir + QStringLiteral("/../share/flowmstr/help"));
+    return QFileInfo(beside).isDir() || !QFileInfo(installed).isDir() ? beside : installed;
+}
+
+bool isHelpFile(const QString &path, const QString &directory)
+{
+    const QString inside = QFileInfo(directory).canonicalFilePath();
+    const QFileInfo file(path);
+    return file.isFile() && !inside.isEmpty() && file.canonicalFilePath().startsWith(inside + u'/');
+}
+
+TSimpleHTMLHelpViewer::TSimpleHTMLHelpViewer(const QString &programDir, HelpSystem *system)
+    : helpSystem(system), m_programDir(programDir)
 {
 }
 
@@ -106,7 +143,7 @@ QString TSimpleHTMLHelpViewer::ViewerName()
     return QStringLiteral("Orba-DSL HelpViewer");
 }
 
-// Accepts a keyword naming an existing HTML file below the start directory.
+// Accepts a keyword naming an HTML file below the help directory.
 int TSimpleHTMLHelpViewer::CountTopics(const QString &keyword)
 {
     if (keyword.isEmpty())
@@ -115,8 +152,8 @@ int TSimpleHTMLHelpViewer::CountTopics(const QString &keyword)
         return 0;
     const qsizetype hash = keyword.lastIndexOf(u'#');
     m_anchor = hash < 0 ? QString() : keyword.mid(hash + 1);
-    m_topicPath = directory() + (hash < 0 ? keyword : keyword.left(hash));
-    return QFileInfo::exists(m_topicPath) ? 1 : 0;
+    m_topicPath = QDir::cleanPath(directory() + (hash < 0 ? keyword : keyword.left(hash)));
+    return isHelpFile(m_topicPath, helpDirectory(m_programDir)) ? 1 : 0;
 }
 
 QStringList TSimpleHTMLHelpViewer::TopicList(const QString &)
@@ -154,37 +191,35 @@ void TSimpleHTMLHelpViewer::CloseHelp()
 void TSimpleHTMLHelpViewer::FinalShutdown() {}
 
 // Up to and including the last "/" of the current help file or, without
-// one, of the name the program was started under.
+// one, of the help directory.
 QString TSimpleHTMLHelpViewer::directory() const
 {
     QString file = helpSystem ? helpSystem->CurrentHelpFile() : QString();
     if (file.isEmpty())
-        file = m_programName;
+        file = helpDirectory(m_programDir);
     return file.left(file.lastIndexOf(u'/') + 1);
 }
 
-// Loads the file (through the browser's search paths), scrolls to the
-// anchor and shows the help window modally.
+// Loads the file, scrolls to the anchor and shows the help window modally.
 void TSimpleHTMLHelpViewer::show(const QString &file, const QString &anchor)
 {
     if (!FormSimpleHTMLHelpViewer)
         FormSimpleHTMLHelpViewer = new TFormSimpleHTMLHelpViewer;
+    FormSimpleHTMLHelpViewer->setHelpDirectory(helpDirectory(m_programDir));
     QTextBrowser *browser = FormSimpleHTMLHelpViewer->browser();
     if (file.isEmpty()) {
         browser->setSource(QUrl());
         browser->clear();
     } else {
-        QUrl url;
-        url.setPath(file);  // a path, so a "#" in a file name stays in it
-        browser->setSource(url);
+        browser->setSource(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()));
     }
     if (!anchor.isEmpty())
         browser->scrollToAnchor(anchor);
     FormSimpleHTMLHelpViewer->exec();
 }
 
-void registerHelpViewer(const QString &programName)
+void registerHelpViewer(const QString &programDir)
 {
     HelpSystem &system = HelpSystem::instance();
-    system.join(std::make_shared<TSimpleHTMLHelpViewer>(programName, &system));
+    system.join(std::make_shared<TSimpleHTMLHelpViewer>(programDir, &system));
 }

@@ -57,7 +57,16 @@ private:
     std::vector<std::shared_ptr<ICustomHelpViewer>> viewers;
 };
 
+// The help pages' directory: "help" beside the program, else where an
+// installation puts it, "../share/flowmstr/help" from the program.
+QString helpDirectory(const QString &programDir);
+
+// Whether `path` names a file inside `directory`, also with links resolved.
+bool isHelpFile(const QString &path, const QString &directory);
+
 // The help window: one page in a browser; modal; Escape closes (hides) it.
+// Its links open only pages below the help directory; web links open in the
+// user's browser.
 class TFormSimpleHTMLHelpViewer : public QDialog
 {
     Q_OBJECT
@@ -65,26 +74,31 @@ class TFormSimpleHTMLHelpViewer : public QDialog
 public:
     explicit TFormSimpleHTMLHelpViewer(QWidget *parent = nullptr);
     QTextBrowser *browser() const { return ui.Browser; }
+    void setHelpDirectory(const QString &directory) { helpDir = directory; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool FormKeyPress(int key);
+    void BrowserAnchorClicked(const QUrl &link);
 
     Ui::TFormSimpleHTMLHelpViewer ui;
+    QString helpDir;
 };
 
 // The one help window of the run, created at start-up or by the first topic.
 extern TFormSimpleHTMLHelpViewer *FormSimpleHTMLHelpViewer;
 
-// Shows topics whose file exists, relative to the program's start directory.
+// Shows topics naming a file below the help directory.  A keyword's file
+// part is taken from the directory that holds the help directory, so
+// "help/kompakt.htm" names the page kompakt.htm in it.
 class TSimpleHTMLHelpViewer : public ICustomHelpViewer
 {
 public:
-    // programName: the name the program was started under (its first
-    // command-line argument); system: the help system it joins.
-    TSimpleHTMLHelpViewer(const QString &programName, HelpSystem *system);
+    // programDir: the directory of the program's file; system: the help
+    // system it joins.
+    TSimpleHTMLHelpViewer(const QString &programDir, HelpSystem *system);
 
     QString ViewerName() override;
     int CountTopics(const QString &keyword) override;
@@ -105,12 +119,12 @@ private:
 
     int viewerId = 0;
     HelpSystem *helpSystem = nullptr;
-    QString m_programName;
+    QString m_programDir;
     QString m_topicPath;
     QString m_anchor;
 };
 
 // Joins the program's viewer to the help system (before any window exists).
-void registerHelpViewer(const QString &programName);
+void registerHelpViewer(const QString &programDir);
 
 #endif // SIMPLEHTMLHELP_H

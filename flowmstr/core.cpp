@@ -2,7 +2,7 @@
 
 #include "capturethread.h"
 #include "display.h"
-#include "features.h"
+#include "featuresform.h"
 #include "forms.h"
 #include "platform.h"
 #include "linkwatcher.h"
@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -166,6 +167,10 @@ void TMainForm::FormCreate()
     uploadBytes = 0;
     try {
         LoadSettings();
+    } catch (const SettingsFileRefused &e) {
+        showError(this, QString::fromStdString(e.what()) +
+                            QStringLiteral(".\nDer FlowMeister startet mit den Voreinstellungen "
+                                           "und schreibt nichts in diese Datei"));
     } catch (const SettingsFileError &e) {
         showError(this, QString::fromStdString(e.what()));
         showNotMeasuring(notMeasuringHint(CaptureProblem::SettingsUnreadable, SettingsFileName,
@@ -242,9 +247,34 @@ void TMainForm::closeEvent(QCloseEvent *event)
     try {
         SaveSettings();
     } catch (const SettingsFileError &e) {
-        showError(this, QString::fromStdString(e.what()));
-        event->ignore();  // the window stays open; closing can be tried again
+        if (!closeUnsaved(QString::fromStdString(e.what())))
+            event->ignore();  // the window stays open; closing can be tried again
     }
+}
+
+// A save that failed on closing: the error, and the choice to close without
+// saving, so that a file that can't be written never keeps the window open.
+// Unattended, the error goes to standard error and the window closes.
+bool TMainForm::closeUnsaved(const QString &error)
+{
+    if (unattended) {
+        std::fprintf(stderr, "flowmstr: settings not saved: %s\n", qPrintable(error));
+        return true;
+    }
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle, error + u'.', QMessageBox::NoButton, this);
+    box.setInformativeText(QStringLiteral("Die Einstellungen wurden nicht gespeichert."));
+    const QPushButton *closeAnyway =
+        box.addButton(QStringLiteral("Ohne Speichern schließen"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == closeAnyway;
+}
+
+void TMainForm::quitOnSignal()
+{
+    unattended = true;
+    close();
+    QApplication::quit();
 }
 
 void TMainForm::LoadSettings()

@@ -47,6 +47,10 @@ public:
     // Shows the connection test's state: 1 ready, 2 failed, 3 succeeded.
     void SetCheckState(int State);
 
+    // Closes as a close would, without asking anything (the session ends),
+    // then ends the event loop.
+    void quitOnSignal();
+
     // The monotonic clock, in milliseconds, that the tick measures with.
     void setTickClock(std::function<qint64()> clock);
 
@@ -72,6 +76,7 @@ private:
     void CaptureThreadEnded(int generation);
     void InterfaceChanged();
     void stopCaptureThread();
+    bool closeUnsaved(const QString &error);
     void showMeasuring();
     void showNotMeasuring(const QString &reason);
     void bookUntickedBytes();
@@ -95,6 +100,7 @@ private:
     int64_t uploadRate = 0;
 
     TMyThread *captureThread = nullptr;
+    bool unattended = false;  // closing for a signal: nobody to ask
     int captureGeneration = 0;  // tells the current thread's end from older ones
     InterfaceState monitored;   // the followed interface as the last start found it
     // Whether a capture runs: numbers are shown only then.  A new capture

@@ -2,27 +2,28 @@
 
 #include <QRegularExpression>
 
-static bool isEmptyLine(const QString &line)
+// Lines are looked at through views: no copies while searching.
+static bool isEmptyLine(QStringView line)
 {
     return line.trimmed().isEmpty();
 }
 
-// The name inside "[name]", or a null string when the line is no section header.
-static QString sectionName(const QString &line)
+// The name inside "[name]", or nothing when the line is no section header.
+static std::optional<QStringView> sectionName(QStringView line)
 {
-    const QString trimmed = line.trimmed();
+    const QStringView trimmed = line.trimmed();
     if (!trimmed.startsWith(u'[') || !trimmed.endsWith(u']'))
-        return QString();
+        return std::nullopt;
     return trimmed.mid(1, trimmed.size() - 2).trimmed();
 }
 
-// The key of a "key=value" line, or a null string for comments and other lines.
-static QString keyName(const QString &line)
+// The key of a "key=value" line, or an empty view for comments and other lines.
+static QStringView keyName(QStringView line)
 {
-    const QString trimmed = line.trimmed();
+    const QStringView trimmed = line.trimmed();
     const qsizetype eq = trimmed.indexOf(u'=');
     if (eq < 0 || trimmed.startsWith(u';') || trimmed.startsWith(u'#'))
-        return QString();
+        return QStringView();
     return trimmed.left(eq).trimmed();
 }
 
@@ -42,7 +43,7 @@ IniText::IniText(const QString &text)
 
     bool inSection = false;
     for (const QString &line : std::as_const(lines)) {
-        if (!sectionName(line).isNull()) {
+        if (sectionName(line)) {
             if (inSection)
                 closeSection(m_lines);
             inSection = true;
@@ -60,7 +61,7 @@ std::optional<QString> IniText::value(const QString &section, const QString &key
     if (line < 0)
         return std::nullopt;
     const QString &text = m_lines.at(line);
-    return text.mid(text.indexOf(u'=') + 1).trimmed();
+    return QStringView(text).mid(text.indexOf(u'=') + 1).trimmed().toString();
 }
 
 void IniText::setValue(const QString &section, const QString &key, const QString &value)
@@ -72,7 +73,7 @@ void IniText::setValue(const QString &section, const QString &key, const QString
     }
     const int line = findKey(header, key);
     if (line >= 0)
-        m_lines[line] = keyName(m_lines.at(line)) + u'=' + value;
+        m_lines[line] = keyName(m_lines.at(line)).toString() + u'=' + value;
     else
         m_lines.insert(lastContentLine(header) + 1, key + u'=' + value);
 }
@@ -80,15 +81,18 @@ void IniText::setValue(const QString &section, const QString &key, const QString
 QString IniText::text() const
 {
     QString text;
-    for (const QString &line : m_lines)
-        text += line + u'\n';
+    for (const QString &line : m_lines) {
+        text += line;
+        text += u'\n';
+    }
     return text;
 }
 
 int IniText::findSection(const QString &section) const
 {
     for (int i = 0; i < m_lines.size(); ++i) {
-        if (sectionName(m_lines.at(i)).compare(section, Qt::CaseInsensitive) == 0)
+        const std::optional<QStringView> name = sectionName(m_lines.at(i));
+        if (name && name->compare(section, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
@@ -97,7 +101,7 @@ int IniText::findSection(const QString &section) const
 int IniText::sectionEnd(int header) const
 {
     int i = header + 1;
-    while (i < m_lines.size() && sectionName(m_lines.at(i)).isNull())
+    while (i < m_lines.size() && !sectionName(m_lines.at(i)))
         ++i;
     return i;
 }
@@ -118,6 +122,52 @@ int IniText::lastContentLine(int header) const
     while (i > header && isEmptyLine(m_lines.at(i)))
         --i;
     return i;
+}
+
+// Where a byte of a line that is no UTF-8 is kept: EscapeBase + the byte.
+static constexpr char16_t EscapeBase = 0xDC00;
+
+static QString decodeLine(const QByteArray &line)
+{
+    const QString text = QString::fromUtf8(line);
+    if (text.toUtf8() == line)
+        return text;
+    QString kept;
+    for (const char c : line) {
+        const uchar byte = uchar(c);
+        kept += QChar(byte < 0x80 ? char16_t(byte) : char16_t(EscapeBase + byte));
+    }
+    return kept;
+}
+
+QString decodeIniText(const QByteArray &bytes)
+{
+    QStringList lines;
+    for (const QByteArray &line : bytes.split('\n'))
+        lines += decodeLine(line);
+    return lines.join(u'\n');
+}
+
+// A kept byte: a lone low surrogate in EscapeBase's range (not the second
+// half of a pair).
+static bool isKeptByte(QStringView text, qsizetype i)
+{
+    const char16_t c = text[i].unicode();
+    return c >= EscapeBase + 0x80 && c <= EscapeBase + 0xFF && (i == 0 || !text[i - 1].isHighSurrogate());
+}
+
+QByteArray encodeIniText(const QString &text)
+{
+    QByteArray bytes;
+    qsizetype plain = 0;  // start of the text still to encode as UTF-8
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!isKeptByte(text, i))
+            continue;
+        bytes += QStringView(text).mid(plain, i - plain).toUtf8();
+        bytes += char(text[i].unicode() - EscapeBase);
+        plain = i + 1;
+    }
+    return bytes + QStringView(text).mid(plain).toUtf8();
 }
 
 std::optional<int32_t> parseIniInt(const QString &text)

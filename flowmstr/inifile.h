@@ -27,6 +27,12 @@ private:
     QStringList m_lines;
 };
 
+// A file's bytes as ini text: lines that are UTF-8 are decoded, the bytes of
+// other lines kept as lone surrogates U+DC80..U+DCFF (ASCII as itself), so
+// encodeIniText gives every such line back byte for byte.
+QString decodeIniText(const QByteArray &bytes);
+QByteArray encodeIniText(const QString &text);
+
 // Decimal with optional sign, or hexadecimal after "0x" or "$" taken as a
 // 32-bit pattern; nullopt when the text is no usable number.
 std::optional<int32_t> parseIniInt(const QString &text);

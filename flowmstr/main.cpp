@@ -1,6 +1,7 @@
 #include "core.h"
 #include "forms.h"
 #include "platform.h"
+#include "quitsignals.h"
 #include "scaling.h"
 #include "SimpleHTMLHelp.h"
 
@@ -13,12 +14,12 @@ int main(int argc, char *argv[])
     prepareScaling(SettingsFileName);
     preferXWayland(argc, argv);
     QApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments();
-    registerHelpViewer(args.isEmpty() ? QCoreApplication::applicationFilePath() : args.first());
+    registerHelpViewer(QCoreApplication::applicationDirPath());
     QApplication::setApplicationName(ApplicationTitle);
 
     TMainForm mainForm;
     mainForm.show();
+    onQuitSignals(&mainForm, [&mainForm] { mainForm.quitOnSignal(); });
     std::unique_ptr<TFormSimpleHTMLHelpViewer> helpWindow;
     if (!FormSimpleHTMLHelpViewer) {
         helpWindow = std::make_unique<TFormSimpleHTMLHelpViewer>();

@@ -27,9 +27,21 @@ class SettingsFileError : public std::runtime_error
     using runtime_error::runtime_error;
 };
 
+// A file the program neither reads nor writes: no regular file, too large,
+// or a symbolic link it must not follow.  The text is for the user (German).
+class SettingsFileRefused : public SettingsFileError
+{
+    using SettingsFileError::SettingsFileError;
+};
+
+// The largest settings file read.
+constexpr qint64 MaxSettingsFileSize = 64 * 1024;
+
 // "" when the file does not exist; throws when it exists but can't be read.
 QString readSettingsFile(const QString &path);
-// Replaces the file atomically, so it is never left half written.
+// Replaces the file atomically, keeping its owner, group and mode, so it is
+// never left half written; rewrites it in place where that is not allowed
+// but the file itself is writable.
 void writeSettingsFile(const QString &path, const QString &text);
 
 // topLeft: in = fallback window position, out = read position.

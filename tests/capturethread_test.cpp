@@ -18,6 +18,7 @@
 
 #include <arpa/inet.h>
 #include <linux/capability.h>
+#include <sys/fsuid.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -31,6 +32,14 @@ using namespace std::chrono_literals;
 namespace {
 
 const char *const Remote = "198.51.100.7";
+
+// A sanitizer keeps freed memory back and finds leaks itself: resident
+// memory is then no measure of them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool ResidentMemoryShowsLeaks = false;
+#else
+constexpr bool ResidentMemoryShowsLeaks = true;
+#endif
 
 // Ethernet frames to (download) or from (upload) our end of a veth pair.
 struct Link {
@@ -222,14 +231,18 @@ private slots:
                           QByteArray::number(situation == "number 99" ? 99 : testnet::interfaceNumber("fmsct4")));
         if (situation == "down")
             testnet::run("ip link set fmsct4 down");
-        if (situation == "unreadable settings")
-            QVERIFY(QDir().mkdir(QStringLiteral("elsewhere")) && QDir::setCurrent("elsewhere") &&
-                    QDir().mkdir(QStringLiteral("flowmstr.ini")));
+        if (situation == "unreadable settings") {
+            QVERIFY(QDir().mkdir(QStringLiteral("elsewhere")) && QDir::setCurrent("elsewhere"));
+            writeSettingsFile("[settings]\nfirstrun=1\n");
+            QVERIFY(QFile::setPermissions(QStringLiteral("flowmstr.ini"), {}));
+        }
         const auto back = qScopeGuard([this] { QDir::setCurrent(dir.path()); });
         QVERIFY(setNetRaw(situation != "no permission"));
         const auto netRawBack = qScopeGuard([] { setNetRaw(true); });
         ModalCloser closer;
+        setfsuid(situation == "unreadable settings" ? 65534 : 0);  // root reads any file
         TMainForm form;
+        setfsuid(0);
         if (situation == "deleted") {
             QTest::qWait(100);
             testnet::run("ip link del fmsct4");
@@ -286,7 +299,7 @@ private slots:
               testnet::residentKiB());
         QCOMPARE(testnet::threadCount(), threads);
         QCOMPARE(testnet::openFdCount(), fds);
-        QVERIFY(testnet::residentKiB() - rss < 2048);
+        QVERIFY(!ResidentMemoryShowsLeaks || testnet::residentKiB() - rss < 2048);
         QVERIFY(waitUntilCounting(First));
     }
 
@@ -402,7 +415,7 @@ private slots:
               testnet::residentKiB());
         QCOMPARE(testnet::threadCount(), threads);
         QCOMPARE(testnet::openFdCount(), fds);
-        QVERIFY(testnet::residentKiB() - rss < 2048);
+        QVERIFY(!ResidentMemoryShowsLeaks || testnet::residentKiB() - rss < 2048);
     }
 };
 

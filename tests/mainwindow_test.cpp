@@ -4,9 +4,11 @@
 #include "core.h"
 #include "modalcloser.h"
 #include "qttestmain.h"
+#include "quitsignals.h"
 #include "readouts.h"
 #include "testnet.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -16,7 +18,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/fsuid.h>
 
 namespace {
 
@@ -141,25 +146,87 @@ private slots:
         QCOMPARE(form->size(), QSize(156, 87));
     }
 
-    void unreadableSettingsFile()
+    // A file that can't be read stops the start (no first-run flow, no
+    // capture); one that is refused is left alone, and the start goes on
+    // with the defaults.
+    void unusableSettingsFile_data()
     {
+        QTest::addColumn<bool>("directory");
+        QTest::addColumn<QStringList>("seen");
+        QTest::newRow("unreadable") << false << QStringList{"Cannot open file flowmstr.ini."};
+        QTest::newRow("directory")
+            << true << QStringList{"Die Einstellungsdatei flowmstr.ini ist keine gewöhnliche Datei.\n"
+                                   "Der FlowMeister startet mit den Voreinstellungen und schreibt "
+                                   "nichts in diese Datei.",
+                                   "Orba-DSL FlowMeister - Features", "Orba-DSL FlowMeister - Einstellungen"};
+    }
+    void unusableSettingsFile()
+    {
+        QFETCH(bool, directory);
+        QFETCH(QStringList, seen);
         start(QByteArray());
         form.reset();
         closer->seen.clear();
-        QVERIFY(QDir().mkdir(QStringLiteral("flowmstr.ini")));  // exists, can't be read
+        if (directory) {
+            QVERIFY(QDir().mkdir(QStringLiteral("flowmstr.ini")));
+        } else {
+            writeFile(QStringLiteral("flowmstr.ini"), "[settings]\nfirstrun=1\n");
+            QVERIFY(QFile::setPermissions(QStringLiteral("flowmstr.ini"), {}));
+            setfsuid(65534);  // root would read it anyway
+        }
         settings.firstrun = 0;
         form = std::make_unique<TMainForm>();
-        QCOMPARE(closer->seen, QStringList{"Cannot open file flowmstr.ini."});
-        QCOMPARE(settings.firstrun, 0);  // no first-run flow
+        setfsuid(0);
+        QCOMPARE(closer->seen, seen);
+        QCOMPARE(settings.firstrun, directory ? 1 : 0);  // the first-run flow ran
     }
 
+    // A failed save on closing: the window stays open unless the user
+    // chooses to close it without saving.
+    void unwritableSettingsFile_data()
+    {
+        QTest::addColumn<bool>("closeAnyway");
+        QTest::newRow("kept open") << false;
+        QTest::newRow("closed without saving") << true;
+    }
     void unwritableSettingsFile()
     {
+        QFETCH(bool, closeAnyway);
         start();
         QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));  // nobody creates files here
-        QVERIFY(!form->close());
+        closer = std::make_unique<ModalCloser>([closeAnyway](QWidget *box) {
+            for (QAbstractButton *button : static_cast<QMessageBox *>(box)->buttons())
+                if (closeAnyway && button->text() == QStringLiteral("Ohne Speichern schließen"))
+                    button->click();
+        });
+        QCOMPARE(form->close(), closeAnyway);
         QCOMPARE(closer->seen, QStringList{"Cannot create file flowmstr.ini."});
-        QVERIFY(form->isVisible());
+        QCOMPARE(form->isVisible(), !closeAnyway);
+    }
+
+    // SIGTERM and SIGHUP close the window as a close does, settings saved,
+    // and ask nothing when the save fails.
+    void quitSignals_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("SIGTERM") << SIGTERM << true;
+        QTest::newRow("SIGHUP") << SIGHUP << true;
+        QTest::newRow("SIGTERM, save fails") << SIGTERM << false;
+    }
+    void quitSignals()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, writable);
+        start();
+        onQuitSignals(form.get(), [this] { form->quitOnSignal(); });
+        form->move(30, 40);
+        if (!writable)
+            QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));
+        raise(signal);
+        QTRY_VERIFY(!form->isVisible());
+        QVERIFY(closer->seen.isEmpty());
+        QCOMPARE(readFile(dir->filePath(QStringLiteral("flowmstr.ini"))).contains("top=40\nleft=30\n"), writable);
     }
 
     void readouts_data()

@@ -24,16 +24,21 @@ static QString errorOf(const std::function<void()> &action)
     return QString();
 }
 
-// Runs body in a child process that never returns into the test runner; as
-// user nobody when asked, since root ignores permission bits.
-static pid_t forkChild(const std::function<bool()> &body, bool asNobody = false)
+// Who a child process runs as: root ignores permission bits; SetUid is user
+// nobody running a set-user-id root program.
+enum Credentials { Root, Nobody, SetUid };
+
+// Runs body in a child process that never returns into the test runner.
+static pid_t forkChild(const std::function<bool()> &body, Credentials as = Root)
 {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
-    if (asNobody && (setgroups(0, nullptr) || setresgid(nobody, nobody, nobody)
-                     || setresuid(nobody, nobody, nobody)))
+    const uid_t effective = as == SetUid ? 0 : nobody;
+    if (as != Root && (setgroups(0, nullptr) || setresgid(nobody, effective, effective)
+                       || setresuid(nobody, effective, effective)))
         _exit(2);
+    alarm(10);  // a save that hangs fails the test
     try {
         _exit(body() ? 0 : 1);
     } catch (...) {
@@ -59,6 +64,26 @@ static int modeOf(const QString &path)
     struct stat st = {};
     stat(QFile::encodeName(path).constData(), &st);
     return st.st_mode & 07777;
+}
+
+static QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A settings file before and after a save with location 1: a Latin-1
+// comment, a key set by hand and, for `size` > 0, a section padding the
+// file before the save to `size` bytes.
+static QByteArray fileText(int size, bool saved)
+{
+    const QByteArray head = "; Gr\xFC\xDF" "e\n[settings]\nspeed=1024\n";
+    const QByteArray keys = "location=1\ninterface=1\nfirstrun=0\ntop=0\nleft=0\nstayontop=1\n";
+    const QByteArray pad = "[pad]\n;\n\n";
+    const QByteArray text = head + (saved ? keys : QByteArray()) + '\n';
+    if (size == 0)
+        return text;
+    return text + QByteArray(pad).insert(7, QByteArray(size - head.size() - 1 - pad.size(), 'x'));
 }
 
 static QString settingsText(const Settings &s, QPoint topLeft, const QString &base = QString())
@@ -195,9 +220,9 @@ private slots:
         const QString path = dir.filePath("flowmstr.ini");
         QCOMPARE(readSettingsFile(path), QString(""));
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(errorOf([&] { readSettingsFile(dir.path()); }), "Cannot open file " + dir.path());
-        QCOMPARE(errorOf([&] { writeSettingsFile(dir.path(), "x\n"); }),
-                 "Cannot create file " + dir.path());
+        const QString refused = "Die Einstellungsdatei " + dir.path() + " ist keine gewöhnliche Datei";
+        QCOMPARE(errorOf([&] { readSettingsFile(dir.path()); }), refused);
+        QCOMPARE(errorOf([&] { writeSettingsFile(dir.path(), "x\n"); }), refused);
     }
 
     void permissionErrors_data()
@@ -208,7 +233,7 @@ private slots:
 
         QTest::newRow("unreadable file") << 0755 << 0200 << false;
         QTest::newRow("read-only file") << 0755 << 0444 << true;
-        QTest::newRow("read-only directory") << 0555 << 0644 << true;
+        QTest::newRow("read-only directory and file") << 0555 << 0444 << true;
     }
 
     void permissionErrors()
@@ -232,7 +257,7 @@ private slots:
             if (write)
                 return errorOf([&] { writeSettingsFile(path, "new\n"); }) == "Cannot create file " + path;
             return errorOf([&] { readSettingsFile(path); }) == "Cannot open file " + path;
-        }, true);
+        }, Nobody);
         QCOMPARE(waitChild(pid), 0);
         QCOMPARE(readSettingsFile(path), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"flowmstr.ini"});
@@ -259,32 +284,85 @@ private slots:
         QCOMPARE(modeOf(path), mode);
     }
 
-    // A save killed at any moment leaves the old or the complete new file.
-    void killedSave()
+    // What flowmstr.ini is, who owns it (or its target) and who saves: a save
+    // is read, set, write, as the program does it.  A success leaves the new
+    // text with the old owner, group and mode (in place where the directory
+    // is read-only); a failure leaves everything as it was.
+    void hazards_data()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("flowmstr.ini");
-        const QString filler = "[other]\n" + QString("line=%1\n").arg(QString(40, u'x')).repeated(400000);
-        Settings s;
-        const QString first = settingsText(s, QPoint(), filler);
-        s.location = 1;
-        const QString second = settingsText(s, QPoint(), filler);
-        writeSettingsFile(path, first);
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<int>("owner");
+        QTest::addColumn<int>("dirMode");
+        QTest::addColumn<int>("as");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("error");
+        const QString link = "symbolischer Link", special = "keine gewöhnliche Datei";
+        QTest::newRow("user's file, root saves") << "file" << int(nobody) << 0755 << int(Root) << 0 << "";
+        QTest::newRow("read-only directory") << "file" << int(nobody) << 0555 << int(Nobody) << 0 << "";
+        QTest::newRow("own link") << "link" << 0 << 0755 << int(Root) << 0 << "";
+        QTest::newRow("foreign link") << "foreign link" << 0 << 01777 << int(Root) << 0 << link;
+        QTest::newRow("own link, set-uid") << "link" << int(nobody) << 0755 << int(SetUid) << 0 << link;
+        QTest::newRow("dangling link") << "dangling link" << 0 << 0755 << int(Root) << 0 << link;
+        QTest::newRow("link to /dev/zero") << "link to /dev/zero" << 0 << 0755 << int(Root) << 0 << special;
+        QTest::newRow("FIFO") << "fifo" << 0 << 0755 << int(Root) << 0 << special;
+        QTest::newRow("directory") << "directory" << 0 << 0755 << int(Root) << 0 << special;
+        QTest::newRow("64 KiB") << "file" << 0 << 0755 << int(Root) << 65536 << "";
+        QTest::newRow("64 KiB and 1") << "file" << 0 << 0755 << int(Root) << 65537 << "größer als 64 KiB";
+    }
 
-        for (int delay : {2, 5, 10, 20, 40}) {
-            const pid_t pid = forkChild([&] {
-                for (int i = 0;; ++i)
-                    writeSettingsFile(path, i % 2 ? first : second);
-                return true;
+    void hazards()
+    {
+        QFETCH(QString, entry);
+        QFETCH(int, owner);
+        QFETCH(int, dirMode);
+        QFETCH(int, as);
+        QFETCH(int, size);
+        QFETCH(QString, error);
+        if (geteuid() != 0)
+            QSKIP("needs root to set owners");
+
+        QTemporaryDir top;
+        setMode(top.path(), 0755);
+        const QString dir = top.filePath("d"), ini = dir + "/flowmstr.ini";
+        const QString target = entry == "file" ? ini : dir + "/real.ini";
+        QVERIFY(QDir().mkdir(dir));
+        const QByteArray d = QFile::encodeName(dir), t = QFile::encodeName(target);
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileText(size, false)) > 0);
+        file.close();
+        QCOMPARE(chown(t, owner, owner), 0);
+        setMode(target, 0640);
+        const QByteArray i = QFile::encodeName(ini);
+        const char *linkTo = entry.endsWith("zero") ? "/dev/zero" : entry.startsWith("dangling") ? "missing.ini" : "real.ini";
+        if (entry.contains("link"))
+            QCOMPARE(symlink(linkTo, i) | lchown(i, entry == "foreign link" ? nobody : owner, 0), 0);
+        if (entry == "fifo" || entry == "directory")
+            QCOMPARE(entry == "fifo" ? mkfifo(i, 0644) : mkdir(i, 0755), 0);
+        QCOMPARE(chown(d, nobody, nobody), 0);
+        setMode(dir, dirMode);
+        struct stat before = {}, after = {};
+        stat(t, &before);
+        const QStringList entries = QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden);
+
+        const pid_t pid = forkChild([&] {
+            const QString got = errorOf([&] {
+                IniText text(readSettingsFile(ini));
+                Settings s;
+                s.location = 1;
+                writeSettings(text, s, QPoint());
+                writeSettingsFile(ini, text.text());
             });
-            QTest::qSleep(delay);
-            kill(pid, SIGKILL);
-            QCOMPARE(waitChild(pid), -SIGKILL);
-
-            const QString text = readSettingsFile(path);
-            QVERIFY(text == first || text == second);
-            QVERIFY(readIniInt(IniText(text), "settings", "location", -1) >= 0);
-        }
+            return error.isEmpty() ? got.isEmpty() : got.contains(error);
+        }, Credentials(as));
+        QCOMPARE(waitChild(pid), 0);
+        QCOMPARE(fileBytes(target), fileText(size, error.isEmpty()));
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
+        stat(t, &after);
+        QCOMPARE(QList<uint>({after.st_uid, after.st_gid, after.st_mode}),
+                 QList<uint>({before.st_uid, before.st_gid, before.st_mode}));
+        if (!(dirMode & 0200))
+            QCOMPARE(after.st_ino, before.st_ino);  // written in place
+        QCOMPARE(lstat(i, &after) == 0 && S_ISLNK(after.st_mode), entry.contains("link"));
     }
 };
 

@@ -1,6 +1,6 @@
 // The features dialog shown on the first start and from the download readout.
-#ifndef FEATURES_H
-#define FEATURES_H
+#ifndef FEATURESFORM_H
+#define FEATURESFORM_H
 
 #include "ui_featform.h"
 
@@ -17,4 +17,4 @@ private:
     Ui::TFeatForm ui;
 };
 
-#endif // FEATURES_H
+#endif // FEATURESFORM_H

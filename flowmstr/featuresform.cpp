@@ -1,4 +1,4 @@
-#include "features.h"
+#include "featuresform.h"
 
 #include "forms.h"
 
