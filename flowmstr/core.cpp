@@ -5,14 +5,12 @@
 #include "featuresform.h"
 #include "forms.h"
 #include "platform.h"
-#include "linkwatcher.h"
+#include "meter.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -25,20 +23,6 @@
 const QString SettingsFileName = QStringLiteral("flowmstr.ini");
 const QString VolumeFileName = QStringLiteral("flowmstr.csv");
 Settings settings;
-
-// How long a cancelled capture may take to end before it is left to finish
-// on its own.
-static constexpr int CaptureStopTimeoutMs = 2000;
-
-// The volume is saved this often: a crash loses at most this much of it.
-static constexpr qint64 VolumeSaveIntervalMs = 5 * 60 * 1000;
-// A capture that failed while its interface looked fine is tried again after
-// this long.
-static constexpr int CaptureRetryMs = 1000;
-
-// The shortest period whose bytes give a capture's first figures: a few
-// milliseconds' worth would show as a spike.
-static constexpr qint64 ShortestFirstPeriodMs = 250;
 
 static const QColor Zone1Colour(64, 64, 64);     // up to 56 kbit/s
 static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
@@ -69,32 +53,13 @@ static bool isPppName(const char *name)
     return true;
 }
 
-// The capture record for a new capture on a resolved interface; any earlier
-// capture on it has ended.
-static void fillCaptureRecord(const LIBFMSINFO &resolved, int verbose)
-{
-    captureInfo = resolved;
-    captureInfo.cb = CaptureCallback;
-    captureInfo.verbose = verbose;
-    captureInfo.countall = 0;
-}
-
-static qint64 monotonicMs()
-{
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
-}
-
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Popup(new QMenu(this)), Timer1(new QTimer(this)), GlyphTimer(new QTimer(this)),
-      RetryTimer(new QTimer(this)),
+      engine(new Meter(systemCaptureSource(), this)),
       Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18), true)),
       LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
-      SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14))),
-      tickClock(monotonicMs)
+      SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14)))
 {
     ui.setupUi(this);
     move(scaledPixels(storedPosition));
@@ -117,12 +82,9 @@ TMainForm::TMainForm(QWidget *parent)
     GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
     GlyphTimer->setInterval(5000);
     GlyphTimer->setTimerType(Qt::PreciseTimer);  // five seconds, not 4.75
-    RetryTimer->setInterval(CaptureRetryMs);
-    RetryTimer->setSingleShot(true);
     connectHandlers();
 
     Timer1->start();
-    lastTickMs = lastVolumeSaveMs = tickClock();
     FormCreate();
 }
 
@@ -145,41 +107,38 @@ void TMainForm::connectHandlers()
     connect(ui.ConnectionCheck, &QToolButton::clicked, this, &TMainForm::ConnectionCheckClick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
     connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &TMainForm::saveVolume);
-    connect(RetryTimer, &QTimer::timeout, this, &TMainForm::RestartCapture);
+    connect(qApp, &QCoreApplication::aboutToQuit, engine, [this] { engine->saveVolume(); });
+    connect(engine, &Meter::sampled, this, [this] {
+        if (engine->measuring())
+            showMeasuring();
+        DrawNumbers();
+        ui.Gauge->repaint();
+    });
+    connect(engine, &Meter::measuringStopped, this, &TMainForm::showProblem);
+    connect(engine, &Meter::interfaceMoved, this, &TMainForm::InterfaceMoved);
 }
 
-TMainForm::~TMainForm()
-{
-    stopCaptureThread();
-}
-
-void TMainForm::setTickClock(std::function<qint64()> clock)
-{
-    tickClock = std::move(clock);
-    lastTickMs = lastVolumeSaveMs = tickClock();
-}
+TMainForm::~TMainForm() = default;
 
 void TMainForm::FormCreate()
 {
     settings = Settings();
-    downloadBytes = 0;
-    uploadBytes = 0;
     try {
         LoadSettings();
     } catch (const SettingsFileRefused &e) {
+        settingsUnread = true;
         showError(this, QString::fromStdString(e.what()) +
                             QStringLiteral(".\nDer FlowMeister startet mit den Voreinstellungen "
                                            "und schreibt nichts in diese Datei"));
     } catch (const SettingsFileError &e) {
+        settingsUnread = true;
         showError(this, QString::fromStdString(e.what()));
-        showNotMeasuring(notMeasuringHint(CaptureProblem::SettingsUnreadable, SettingsFileName,
-                                          QCoreApplication::applicationFilePath()));
+        engine->stop(CaptureProblem::SettingsUnreadable);
         return;
     }
     if (settings.speed <= 0)
         settings.speed = 768;
-    loadVolume();
+    engine->loadVolume(VolumeFileName, settings.debuglevel);
     ui.OnTop->setChecked(settings.stayontop != 0);
     setWindowFlag(Qt::WindowStaysOnTopHint, ui.OnTop->isChecked());
     try {
@@ -203,19 +162,19 @@ void TMainForm::runFirstRun()
     const auto help = std::make_unique<TFormSimpleHTMLHelpViewer>(this);
     FormSimpleHTMLHelpViewer = help.get();
     const auto forget = qScopeGuard([] { FormSimpleHTMLHelpViewer = nullptr; });
-    TSetForm(this).exec();
+    TSetForm(this, settings, [this] { SaveSettings(); }).exec();
 }
 
 void TMainForm::LargeBoxClick()
 {
     TFeatForm(this).exec();
-    TSetForm(this).exec();
+    TSetForm(this, settings, [this] { SaveSettings(); }).exec();
 }
 
 // OK in the settings dialog restarts monitoring on the chosen interface.
 void TMainForm::EinstellungenClick()
 {
-    if (TSetForm(this).exec() != QDialog::Accepted)
+    if (TSetForm(this, settings, [this] { SaveSettings(); }).exec() != QDialog::Accepted)
         return;
     RestartCapture();
     SetCheckState(1);
@@ -240,29 +199,39 @@ void TMainForm::SchliessenClick()
         QApplication::quit();
 }
 
+// A save that failed on closing keeps the window open unless the user
+// chooses to close without saving.
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    bookUntickedBytes();
-    saveVolume();
+    engine->bookUntickedBytes();
+    QString problem;
+    if (!engine->saveVolume(&problem)
+        && !closeUnsaved(QStringLiteral("Das Datenvolumen lässt sich nicht in %1 speichern (%2)")
+                             .arg(VolumeFileName, problem),
+                         QStringLiteral("Das Datenvolumen dieses Laufs wurde nicht gespeichert."))) {
+        event->ignore();
+        return;
+    }
     try {
         SaveSettings();
     } catch (const SettingsFileError &e) {
-        if (!closeUnsaved(QString::fromStdString(e.what())))
-            event->ignore();  // the window stays open; closing can be tried again
+        if (!closeUnsaved(QString::fromStdString(e.what()),
+                          QStringLiteral("Die Einstellungen wurden nicht gespeichert.")))
+            event->ignore();
     }
 }
 
-// A save that failed on closing: the error, and the choice to close without
-// saving, so that a file that can't be written never keeps the window open.
-// Unattended, the error goes to standard error and the window closes.
-bool TMainForm::closeUnsaved(const QString &error)
+// The error, and the choice to close without saving, so that a file that
+// can't be written never keeps the window open.  Unattended, the error goes
+// to standard error and the window closes.
+bool TMainForm::closeUnsaved(const QString &error, const QString &consequence)
 {
     if (unattended) {
-        std::fprintf(stderr, "flowmstr: settings not saved: %s\n", qPrintable(error));
+        std::fprintf(stderr, "flowmstr: %s: %s\n", qPrintable(consequence), qPrintable(error));
         return true;
     }
     QMessageBox box(QMessageBox::Critical, ApplicationTitle, error + u'.', QMessageBox::NoButton, this);
-    box.setInformativeText(QStringLiteral("Die Einstellungen wurden nicht gespeichert."));
+    box.setInformativeText(consequence);
     const QPushButton *closeAnyway =
         box.addButton(QStringLiteral("Ohne Speichern schließen"), QMessageBox::DestructiveRole);
     box.setDefaultButton(box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole));
@@ -287,6 +256,9 @@ void TMainForm::LoadSettings()
 
 void TMainForm::SaveSettings()
 {
+    if (settingsUnread)
+        throw SettingsFileError("Die Einstellungsdatei " + SettingsFileName.toStdString()
+                                + " war beim Start nicht lesbar und wird nicht überschrieben");
     IniText ini(readSettingsFile(SettingsFileName));
     writeSettings(ini, settings, pos() == placedPosition ? storedPosition : screenPixels(pos()));
     writeSettingsFile(SettingsFileName, ini.text());
@@ -302,26 +274,9 @@ QPoint TMainForm::scaledPixels(QPoint screen) const
     return (QPointF(screen) / devicePixelRatio()).toPoint();
 }
 
-// The tick: takes both byte counts, turns them into rates over the time that
-// really passed, and shows them.
 void TMainForm::SecondTimer()
 {
-    const qint64 now = tickClock();
-    if (!measuring && now - lastTickMs < ShortestFirstPeriodMs)
-        return;  // a capture that has just started shows its figures at the next tick
-    const qint64 elapsed = now - lastTickMs;
-    lastTickMs = now;
-    const uint32_t down = downloadBytes.exchange(0), up = uploadBytes.exchange(0);
-    measuring = measuring || (captureThread && captureThread->isRunning());
-    downloadRate = measuring ? rateKbit(down, elapsed) : 0;
-    uploadRate = measuring ? rateKbit(up, elapsed) : 0;
-    volume.addTick(QDateTime::currentDateTime(), down, up, downloadRate);
-    if (measuring)
-        showMeasuring();
-    if (now - lastVolumeSaveMs >= VolumeSaveIntervalMs)
-        saveVolume();
-    DrawNumbers();
-    ui.Gauge->repaint();
+    engine->tick();
 }
 
 void TMainForm::DrawNumbers()
@@ -335,8 +290,8 @@ void TMainForm::BoxPaint(const PaintBox *sender, QPainter &painter)
 {
     const bool large = sender == ui.LargeBox;
     const QList<QPixmap> &glyphs = large ? LargeNumbers : SmallNumbers;
-    std::array<int, 4> cells = digitCells(large ? downloadRate : uploadRate);
-    if (!measuring)
+    std::array<int, 4> cells = digitCells(large ? engine->downloadRate() : engine->uploadRate());
+    if (!engine->measuring())
         cells.fill(BlankGlyph);
     for (int i = 0; i < 4; ++i)
         painter.drawPixmap(i * qRound(glyphs[0].deviceIndependentSize().width()), 0, glyphs[cells[i]]);
@@ -350,7 +305,7 @@ void TMainForm::GaugePaint(QPainter &painter)
     painter.fillRect(ui.Gauge->rect(), palette().color(QPalette::Window));
     painter.fillRect(m56 - 2, 0, 1, height, Zone1Colour);
     painter.fillRect(m128 - 2, 0, 1, height, Zone2Colour);
-    const int bar = barLength(downloadRate, width, settings.speed);
+    const int bar = barLength(engine->downloadRate(), width, settings.speed);
     if (bar > 0)
         painter.fillRect(0, 0, bar, height, BarColour);
 }
@@ -388,9 +343,9 @@ void TMainForm::SetCheckState(int State)
 
 void TMainForm::ConnectionCheckClick()
 {
-    if (linkWatcher)
-        InterfaceChanged();  // a redial not yet followed: the test uses the new record
-    const int result = libfms_testodsl(&captureInfo);
+    engine->linkChanged();  // a redial not yet followed: the test uses the new record
+    LIBFMSINFO record = engine->record();
+    const int result = libfms_testodsl(&record);
     SetCheckState(result == 0 ? 3 : 2);
     GlyphTimer->start();  // the five seconds run from now, message boxes or not
     if (result == 0)
@@ -413,136 +368,46 @@ void TMainForm::GlyphTimerTimer()
     SetCheckState(1);
 }
 
-// Starts monitoring afresh; the readouts stay blank until the new capture
-// has lasted until a tick, and its bytes are all that the tick counts.  A
-// missing or inactive interface gets no capture: its return is a link event.
+// The dialog's choice of interface takes effect here: at the start and
+// after OK from the context menu.
 void TMainForm::RestartCapture()
 {
-    stopCaptureThread();
-    RetryTimer->stop();
-    bookUntickedBytes();
-    lastTickMs = tickClock();
-    showNotMeasuring(QString());
-    if (!linkWatcher) {
-        linkWatcher = new LinkWatcher(this);
-        connect(linkWatcher, &LinkWatcher::changed, this, &TMainForm::InterfaceChanged);
-    }
-    monitored = followInterface(settings.interface, settings.interfacename, settings.debuglevel);
-    if (!monitored.listed || !monitored.up) {
-        showProblem(monitored.listed ? CaptureProblem::InterfaceDown : CaptureProblem::NoInterface);
-        return;
-    }
-    fillCaptureRecord(monitored.resolved, settings.debuglevel);
-    try {
-        auto *thread = new TMyThread;
-        const int generation = ++captureGeneration;
-        connect(thread, &QThread::finished, this,
-                [this, generation] { CaptureThreadEnded(generation); });
-        thread->start();
-        captureThread = thread;
-    } catch (...) {
-        CaptureThreadEnded(captureGeneration);
-    }
+    engine->monitor(settings.interface, settings.interfacename, settings.debuglevel);
+    settings.interface = engine->interfaceNumber();
+    settings.interfacename = engine->interfaceName();
 }
 
-// End notification of the capture thread: unless a newer capture has
-// replaced it, the readouts say why nothing is measured any more.  A capture
-// that failed on an interface that is up is tried again.
-void TMainForm::CaptureThreadEnded(int generation)
+// The followed interface got another number: the settings follow it, unless
+// the dialog has chosen another meanwhile.
+void TMainForm::InterfaceMoved(int32_t number, const QString &name)
 {
-    if (generation != captureGeneration)
-        return;
-    const CaptureProblem problem = captureProblem(captureInfo.interface);
-    showProblem(problem);
-    if (problem == CaptureProblem::CaptureFailed)
-        RetryTimer->start();
-}
-
-// Link and address events: when the followed interface has gone, gone down,
-// come back or got another address, monitoring starts afresh.  Its number
-// follows its name meanwhile.
-void TMainForm::InterfaceChanged()
-{
-    if (followInterface(settings.interface, settings.interfacename, 0) != monitored)
-        RestartCapture();
-}
-
-// The bytes counted since the last tick go to the volume without showing
-// them: the old capture's at a restart, the last ones when closing.
-void TMainForm::bookUntickedBytes()
-{
-    volume.addTick(QDateTime::currentDateTime(), downloadBytes.exchange(0), uploadBytes.exchange(0), 0);
+    if (settings.interfacename == name)
+        settings.interface = number;
 }
 
 // While a capture runs, hovering the readouts shows the data volume.
 void TMainForm::showMeasuring()
 {
     const QDate today = QDate::currentDate();
+    const VolumeBook &volume = engine->volume();
     QString hint = volumeHint(volume.day(today), billingMonthStart(today, settings.monthstart),
                               volume.month(today, settings.monthstart), volume.peakKbit(today));
-    if (volumeFileFailed)
+    if (engine->volumeFileFailed())
         hint += QStringLiteral("\nDas Datenvolumen lässt sich nicht in %1 speichern.").arg(VolumeFileName);
     ui.LargeBox->setToolTip(hint);
     ui.SmallBox->setToolTip(hint);
 }
 
 // Blank readouts and no bar; hovering the readouts tells the reason.
-void TMainForm::showNotMeasuring(const QString &reason)
+void TMainForm::showProblem(CaptureProblem problem)
 {
-    measuring = false;
-    downloadRate = 0;
-    uploadRate = 0;
+    const QString subject = problem == CaptureProblem::SettingsUnreadable ? SettingsFileName
+                            : engine->interfaceName().isEmpty()
+                                ? QStringLiteral("Nr. %1").arg(engine->interfaceNumber())
+                                : engine->interfaceName();
+    const QString reason = notMeasuringHint(problem, subject, QCoreApplication::applicationFilePath());
     ui.LargeBox->setToolTip(reason);
     ui.SmallBox->setToolTip(reason);
     DrawNumbers();
     ui.Gauge->update();
-}
-
-// Reads the volume of earlier runs; damaged lines are skipped.
-void TMainForm::loadVolume()
-{
-    QString problem;
-    QList<int> damaged;
-    volumeFileFailed = !volume.load(VolumeFileName, &problem, &damaged);
-    if (settings.debuglevel == 0)
-        return;
-    for (int line : std::as_const(damaged))
-        std::fprintf(stderr, "%s: line %d damaged, skipped\n", qPrintable(VolumeFileName), line);
-    if (volumeFileFailed)
-        std::fprintf(stderr, "%s %s\n", qPrintable(VolumeFileName), qPrintable(problem));
-}
-
-// Adds this run's unsaved volume to the file (whatever other programs have
-// added meanwhile stays).
-void TMainForm::saveVolume()
-{
-    lastVolumeSaveMs = tickClock();
-    QString problem;
-    volumeFileFailed = !volume.save(VolumeFileName, &problem);
-    if (volumeFileFailed && settings.debuglevel != 0)
-        std::fprintf(stderr, "%s %s, volume not saved\n", qPrintable(VolumeFileName), qPrintable(problem));
-}
-
-void TMainForm::showProblem(CaptureProblem problem)
-{
-    const QString subject = settings.interfacename.isEmpty()
-                                ? QStringLiteral("Nr. %1").arg(settings.interface)
-                                : settings.interfacename;
-    showNotMeasuring(notMeasuringHint(problem, subject, QCoreApplication::applicationFilePath()));
-}
-
-// Cancels the capture thread, blocked in the library's wait for frames, and
-// waits for it so that the capture record can be refilled safely.
-void TMainForm::stopCaptureThread()
-{
-    TMyThread *thread = std::exchange(captureThread, nullptr);
-    if (!thread)
-        return;
-    thread->terminate();  // POSIX cancellation of the thread
-    thread->requestInterruption();
-    if (thread->wait(QDeadlineTimer(CaptureStopTimeoutMs))) {
-        delete thread;
-        return;
-    }
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
 }

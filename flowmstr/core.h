@@ -5,16 +5,12 @@
 #include "interfaces.h"
 #include "settingsfile.h"
 #include "ui_mainform.h"
-#include "volume.h"
 
 #include <QWidget>
 
-#include <functional>
-
-class LinkWatcher;
+class Meter;
 class QMenu;
 class QTimer;
-class TMyThread;
 enum class CaptureProblem;
 
 // The settings file, in the working directory.
@@ -39,8 +35,7 @@ public:
     void LoadSettings();
     // Writes `settings` and the window position; throws SettingsFileError.
     void SaveSettings();
-    // Stops monitoring, resolves the followed interface again and starts a
-    // new capture on it if it is up.
+    // Monitors the interface the settings name, starting afresh.
     void RestartCapture();
     // Repaints both readouts with the figures of the last tick.
     void DrawNumbers();
@@ -51,8 +46,8 @@ public:
     // then ends the event loop.
     void quitOnSignal();
 
-    // The monotonic clock, in milliseconds, that the tick measures with.
-    void setTickClock(std::function<qint64()> clock);
+    // The engine whose figures the window shows.
+    Meter &meter() const { return *engine; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -73,43 +68,24 @@ private:
     void OnTopClick();
     void Hilfe1Click();
     void SchliessenClick();
-    void CaptureThreadEnded(int generation);
-    void InterfaceChanged();
-    void stopCaptureThread();
-    bool closeUnsaved(const QString &error);
+    void InterfaceMoved(int32_t number, const QString &name);
+    bool closeUnsaved(const QString &error, const QString &consequence);
     void showMeasuring();
-    void showNotMeasuring(const QString &reason);
-    void bookUntickedBytes();
-    void loadVolume();
-    void saveVolume();
     void showProblem(CaptureProblem problem);
 
     Ui::TMainForm ui;
     QMenu *Popup;
     QTimer *Timer1;
     QTimer *GlyphTimer;
-    QTimer *RetryTimer;  // tries a failed capture again
-    LinkWatcher *linkWatcher = nullptr;  // from the first start of monitoring on
+    Meter *engine;
     QList<QPixmap> Glyphs;
     QList<QPixmap> LargeNumbers;
     QList<QPixmap> SmallNumbers;
 
-    std::function<qint64()> tickClock;
-    qint64 lastTickMs = 0;
-    int64_t downloadRate = 0;  // kbit/s of the last tick
-    int64_t uploadRate = 0;
-
-    TMyThread *captureThread = nullptr;
     bool unattended = false;  // closing for a signal: nobody to ask
-    int captureGeneration = 0;  // tells the current thread's end from older ones
-    InterfaceState monitored;   // the followed interface as the last start found it
-    // Whether a capture runs: numbers are shown only then.  A new capture
-    // counts as running once it has lasted until a tick.
-    bool measuring = false;
-
-    VolumeBook volume;
-    qint64 lastVolumeSaveMs = 0;
-    bool volumeFileFailed = false;  // the last load or save could not use the file
+    // The settings file could not be read: nothing is ever written to it,
+    // so that a file the user mends meanwhile is not overwritten.
+    bool settingsUnread = false;
 
     // `top` and `left` are screen pixels, the window's position is in Qt's
     // scaled pixels.  The stored position, which a scaled window may not take

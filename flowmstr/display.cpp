@@ -53,6 +53,8 @@ QString notMeasuringHint(CaptureProblem problem, const QString &subject, const Q
 {
     const QString settingsAdvice = QStringLiteral("\nBitte in den Einstellungen die Netzwerkschnittstelle wählen.");
     switch (problem) {
+    case CaptureProblem::Starting:
+        break;
     case CaptureProblem::NoPermission:
         return QStringLiteral("Keine Messung: FlowMeister darf den Netzwerkverkehr nicht mitlesen.\n"
                               "Das Recht dazu gibt ein Administrator mit:\n"

@@ -1,6 +1,5 @@
 #include "settings.h"
 
-#include "core.h"
 #include "forms.h"
 #include "SimpleHTMLHelp.h"
 
@@ -8,8 +7,9 @@
 
 #include <algorithm>
 
-TSetForm::TSetForm(TMainForm *owner, InterfaceResolver resolve)
-    : QDialog(owner), mainForm(owner)
+TSetForm::TSetForm(QWidget *owner, Settings &settings, std::function<void()> save,
+                   InterfaceResolver resolve)
+    : QDialog(owner), settings(settings), save(std::move(save))
 {
     ui.setupUi(this);
     applyFormFont(this, 10);
@@ -70,7 +70,7 @@ void TSetForm::IfcListSelect(int position)
 void TSetForm::ApplyBtnClick()
 {
     try {
-        mainForm->SaveSettings();
+        save();
     } catch (const SettingsFileError &e) {
         showError(this, QString::fromStdString(e.what()));
         return;

@@ -3,18 +3,22 @@
 #define SETTINGS_H
 
 #include "interfaces.h"
+#include "settingsfile.h"
 #include "ui_setform.h"
 
 #include <QDialog>
 
-class TMainForm;
+#include <functional>
 
 class TSetForm : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit TSetForm(TMainForm *owner, InterfaceResolver resolve = libfms_interfaceinfo);
+    // Changes `settings` at once; Apply and OK call `save`, which throws
+    // SettingsFileError when the file can't be written.
+    TSetForm(QWidget *owner, Settings &settings, std::function<void()> save,
+             InterfaceResolver resolve = libfms_interfaceinfo);
 
 private:
     void FormCreate(const InterfaceResolver &resolve);
@@ -26,7 +30,8 @@ private:
     void HelpClick();
 
     Ui::TSetForm ui;
-    TMainForm *mainForm;
+    Settings &settings;
+    const std::function<void()> save;
 };
 
 #endif // SETTINGS_H

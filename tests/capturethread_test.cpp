@@ -3,6 +3,7 @@
 // link and address changes.  Needs root.
 #include "capturethread.h"
 #include "core.h"
+#include "meter.h"
 #include "modalcloser.h"
 #include "qttestmain.h"
 #include "readouts.h"
@@ -69,36 +70,45 @@ void choose(const char *interface)
     settings.interfacename = interface;
 }
 
-void takeCounts(uint32_t &down, uint32_t &up)
+// The running capture's counts since the last look.
+void takeCounts(const TMainForm &form, uint32_t &down, uint32_t &up)
 {
-    down = downloadBytes.exchange(0);
-    up = uploadBytes.exchange(0);
+    Capture *capture = form.meter().capture();
+    down = capture ? capture->down.exchange(0) : 0;
+    up = capture ? capture->up.exchange(0) : 0;
+}
+
+uint32_t downloadCount(const TMainForm &form)
+{
+    Capture *capture = form.meter().capture();
+    return capture ? capture->down.load() : 0;
 }
 
 // Sends download frames on the link until the running capture counts them.
-bool waitUntilCounting(const Link &link)
+bool waitUntilCounting(const TMainForm &form, const Link &link)
 {
     testnet::PacketSocket peer(link.peer);
-    for (int i = 0; i < 100 && downloadBytes == 0; i++) {
+    for (int i = 0; i < 100 && downloadCount(form) == 0; i++) {
         peer.send(link.download(100));
         std::this_thread::sleep_for(20ms);
     }
     std::this_thread::sleep_for(50ms);
     uint32_t down, up;
-    takeCounts(down, up);
+    takeCounts(form, down, up);
     return down > 0;
 }
 
-bool captureOpen()
+bool captureOpen(const TMainForm &form)
 {
-    return __atomic_load_n(&captureInfo.pd, __ATOMIC_ACQUIRE) != nullptr;
+    Capture *capture = form.meter().capture();
+    return capture && __atomic_load_n(&capture->record.pd, __ATOMIC_ACQUIRE) != nullptr;
 }
 
 // Waits, at most two seconds, for the running capture to open its handle.
-bool captureOpened()
+bool captureOpened(const TMainForm &form)
 {
     for (int i = 0; i < 2000; i++) {
-        if (captureOpen())
+        if (captureOpen(form))
             return true;
         std::this_thread::sleep_for(1ms);
     }
@@ -160,8 +170,6 @@ private slots:
     void init()
     {
         writeSettingsFile("[settings]\nfirstrun=1\ninterface=0\n");
-        downloadBytes = 0;
-        uploadBytes = 0;
     }
 
     void countsBothDirectionsByteExact()
@@ -169,7 +177,7 @@ private slots:
         TMainForm form;
         choose(First.local);
         form.RestartCapture();
-        QVERIFY(waitUntilCounting(First));
+        QVERIFY(waitUntilCounting(form, First));
 
         testnet::PacketSocket peer(First.peer), local(First.local);
         uint32_t sent = 0;
@@ -180,11 +188,11 @@ private slots:
         }
         std::this_thread::sleep_for(200ms);
         uint32_t down, up;
-        takeCounts(down, up);
+        takeCounts(form, down, up);
         QCOMPARE(down, sent);
         QCOMPARE(up, sent);
-        QCOMPARE(captureInfo.countall, 0);
-        QVERIFY(captureInfo.cb == CaptureCallback);
+        QCOMPARE(form.meter().record().countall, 0);
+        QVERIFY(form.meter().record().cb == CaptureCallback);
     }
 
     void restartMovesCountingToTheNewInterface()
@@ -192,17 +200,17 @@ private slots:
         TMainForm form;
         choose(First.local);
         form.RestartCapture();
-        QVERIFY(waitUntilCounting(First));
+        QVERIFY(waitUntilCounting(form, First));
 
         choose(Second.local);
         form.RestartCapture();
-        QCOMPARE(captureInfo.interface, Second.local);
-        QVERIFY(waitUntilCounting(Second));
+        QCOMPARE(form.meter().record().interface, Second.local);
+        QVERIFY(waitUntilCounting(form, Second));
 
         testnet::PacketSocket(First.peer).send(First.download(1000));
         testnet::PacketSocket(Second.peer).send(Second.download(700));
         std::this_thread::sleep_for(200ms);
-        QCOMPARE(downloadBytes.load(), 700u);
+        QCOMPARE(downloadCount(form), 700u);
     }
 
     void notMeasuringShowsBlanksAndTheReason_data()
@@ -252,7 +260,8 @@ private slots:
         QVERIFY(large->toolTip().startsWith("Keine Messung: "));
         QCOMPARE(form.findChild<QWidget *>("SmallBox")->toolTip(), large->toolTip());
 
-        downloadBytes = 96000;
+        if (Capture *capture = form.meter().capture())
+            capture->down = 96000;
         QMetaObject::invokeMethod(form.findChild<QTimer *>("Timer1"), "timeout");
         QCOMPARE(readoutGlyphs(large), QList<int>({10, 10, 10, 10}));
         QCOMPARE(readoutGlyphs(form.findChild<QWidget *>("SmallBox")), QList<int>({10, 10, 10, 10}));
@@ -271,7 +280,7 @@ private slots:
             std::this_thread::sleep_for(std::chrono::microseconds(i % 50 * 20));
         }
         QVERIFY(setNetRaw(true));
-        QTRY_COMPARE(captureResult.load(), -4);
+        QTRY_COMPARE(form.meter().threadCount(), size_t(0));  // every failed capture's thread deleted
     }
 
     void restartsLeaveNothingBehind()
@@ -289,7 +298,7 @@ private slots:
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < 1000; i++) {
             form.RestartCapture();
-            QVERIFY(captureOpened());
+            QVERIFY(captureOpened(form));
         }
         const double ms = std::chrono::duration<double, std::milli>(
                               std::chrono::steady_clock::now() - start).count();
@@ -300,7 +309,7 @@ private slots:
         QCOMPARE(testnet::threadCount(), threads);
         QCOMPARE(testnet::openFdCount(), fds);
         QVERIFY(!ResidentMemoryShowsLeaks || testnet::residentKiB() - rss < 2048);
-        QVERIFY(waitUntilCounting(First));
+        QVERIFY(waitUntilCounting(form, First));
     }
 
     void followsTheInterface_data()
@@ -349,15 +358,15 @@ private slots:
         testnet::run(back.toStdString());
         const uint32_t ip = ntohl(inet_addr(here));
         const qint64 ms = msUntil([&] {
-            return showsNumbers(large) && captureInfo.ownip == ip &&
+            return showsNumbers(large) && form.meter().record().ownip == ip &&
                    settings.interface == testnet::interfaceNumber("fmsrc0");
         });
         qInfo("figures again after %lld ms", ms);
         QVERIFY(ms >= 0);
 
         form.findChild<QTimer *>("Timer1")->stop();  // the counts stay for the test
-        downloadBytes = 0;
-        uploadBytes = 0;
+        uint32_t down, up;
+        takeCounts(form, down, up);
         const testnet::Mac localMac = testnet::macOf("fmsrc0"), peerMac = testnet::macOf("fmsrc1");
         testnet::PacketSocket local("fmsrc0"), peer("fmsrc1");
         for (int i = 0; i < 10; ++i) {
@@ -365,8 +374,9 @@ private slots:
             local.send(testnet::ipv4Frame(peerMac, localMac, here, far, 500));
         }
         QTest::qWait(200);
-        QCOMPARE(downloadBytes.load(), 15140u);
-        QCOMPARE(uploadBytes.load(), 5000u);
+        takeCounts(form, down, up);
+        QCOMPARE(down, 15140u);
+        QCOMPARE(up, 5000u);
     }
 
     // A connection test right after a redial, before its events were
@@ -397,15 +407,16 @@ private slots:
         const auto remove = qScopeGuard([] { std::system("ip link del fmsrc0"); });
         writeSettingsFile("[settings]\nfirstrun=1\ninterfacename=fmsrc0\n");
         TMainForm form;
-        QVERIFY(msUntil(captureOpen) >= 0);
+        const auto open = [&form] { return captureOpen(form); };
+        QVERIFY(msUntil(open) >= 0);
         const int threads = testnet::threadCount(), fds = testnet::openFdCount();
         const long rss = testnet::residentKiB();
         QList<qint64> opened;
         for (int i = 0; i < 1000; ++i) {
             testnet::setLinkUp("fmsrc0", false);
-            QVERIFY(msUntil([] { return !captureOpen(); }) >= 0);
+            QVERIFY(msUntil([&] { return !open(); }) >= 0);
             testnet::setLinkUp("fmsrc0", true);
-            opened << msUntil(captureOpen);
+            opened << msUntil(open);
             QVERIFY(opened.last() >= 0);
         }
         std::sort(opened.begin(), opened.end());

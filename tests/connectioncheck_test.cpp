@@ -4,6 +4,7 @@
 // needs root.
 #include "capturethread.h"
 #include "core.h"
+#include "meter.h"
 #include "modalcloser.h"
 #include "qttestmain.h"
 #include "testnet.h"
@@ -50,7 +51,6 @@ class ConnectionCheckTest : public QObject
         ini.write(QStringLiteral("[settings]\nfirstrun=1\ninterface=%1\nlocation=%2\n")
                       .arg(number).arg(location).toLatin1());
         ini.close();
-        std::memset(&captureInfo, 0, sizeof captureInfo);
         closer = std::make_unique<ModalCloser>([this](QWidget *) {
             timerRanAtBox = timerRanAtBox && glyphTimer->isActive();
         });
@@ -156,7 +156,7 @@ private slots:
             {"pppoe-server", "-F", "-I", "fmscc1", "-C", "fms-test-ac", "-S", "fms-test"});
         start(testnet::interfaceNumber("fmscc0"));
         for (int i = 0; i < 50; ++i) {  // until the server answers
-            LIBFMSINFO probe = captureInfo;
+            LIBFMSINFO probe = form->meter().record();
             if (libfms_testodsl(&probe) == 0)
                 break;
         }

@@ -2,6 +2,7 @@
 // settings files, the readouts, the gauge, the scale and their hints.
 #include "capturethread.h"
 #include "core.h"
+#include "meter.h"
 #include "modalcloser.h"
 #include "qttestmain.h"
 #include "quitsignals.h"
@@ -78,17 +79,25 @@ class MainWindowTest : public QObject
         closer = std::make_unique<ModalCloser>();
         form = std::make_unique<TMainForm>();
         child<QTimer>(form.get(), "Timer1")->stop();
-        form->setTickClock([this] { return now; });
+        form->meter().setClock([this] { return now; });
         form->show();
     }
 
     // One tick after `ms` milliseconds in which `down` and `up` bytes came.
     void tick(uint32_t down, uint32_t up, qint64 ms = 1000)
     {
-        downloadBytes = down;
-        uploadBytes = up;
+        count(down, up);
         now += ms;
         QMetaObject::invokeMethod(child<QTimer>(form.get(), "Timer1"), "timeout");
+    }
+
+    // Bytes as the running capture would count them.
+    void count(uint32_t down, uint32_t up = 0)
+    {
+        Capture *capture = form->meter().capture();
+        QVERIFY(capture);
+        capture->down = down;
+        capture->up = up;
     }
 
     void compareReadout(const char *box, QList<int> digits)
@@ -179,6 +188,17 @@ private slots:
         setfsuid(0);
         QCOMPARE(closer->seen, seen);
         QCOMPARE(settings.firstrun, directory ? 1 : 0);  // the first-run flow ran
+
+        // Mended meanwhile, the file is still never written: closing says so.
+        const QByteArray mended("[settings]\nfirstrun=1\nspeed=1000\n");
+        QVERIFY(directory ? QDir().rmdir(QStringLiteral("flowmstr.ini"))
+                          : QFile::remove(QStringLiteral("flowmstr.ini")));
+        writeFile(QStringLiteral("flowmstr.ini"), mended);
+        closer->seen.clear();
+        QVERIFY(!form->close());
+        QCOMPARE(closer->seen, QStringList{"Die Einstellungsdatei flowmstr.ini war beim Start nicht "
+                                           "lesbar und wird nicht überschrieben."});
+        QCOMPARE(readFile(QStringLiteral("flowmstr.ini")), mended);
     }
 
     // A failed save on closing: the window stays open unless the user
@@ -186,13 +206,19 @@ private slots:
     void unwritableSettingsFile_data()
     {
         QTest::addColumn<bool>("closeAnyway");
-        QTest::newRow("kept open") << false;
-        QTest::newRow("closed without saving") << true;
+        QTest::addColumn<bool>("counted");  // a volume to save as well
+        QTest::newRow("kept open") << false << false;
+        QTest::newRow("closed without saving") << true << false;
+        QTest::newRow("volume, kept open") << false << true;
+        QTest::newRow("volume, closed without saving") << true << true;
     }
     void unwritableSettingsFile()
     {
         QFETCH(bool, closeAnyway);
+        QFETCH(bool, counted);
         start();
+        if (counted)
+            tick(1000, 0);
         QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));  // nobody creates files here
         closer = std::make_unique<ModalCloser>([closeAnyway](QWidget *box) {
             for (QAbstractButton *button : static_cast<QMessageBox *>(box)->buttons())
@@ -200,7 +226,12 @@ private slots:
                     button->click();
         });
         QCOMPARE(form->close(), closeAnyway);
-        QCOMPARE(closer->seen, QStringList{"Cannot create file flowmstr.ini."});
+        QStringList seen;
+        if (counted)
+            seen << "Das Datenvolumen lässt sich nicht in flowmstr.csv speichern (cannot be written).";
+        if (closeAnyway || !counted)
+            seen << "Cannot create file flowmstr.ini.";
+        QCOMPARE(closer->seen, seen);
         QCOMPARE(form->isVisible(), !closeAnyway);
     }
 
@@ -255,8 +286,8 @@ private slots:
         tick(down * 125, up * 125);  // bytes that make exactly that many kbit/s
         compareReadout("LargeBox", large);
         compareReadout("SmallBox", small);
-        QCOMPARE(downloadBytes.load(), 0u);
-        QCOMPARE(uploadBytes.load(), 0u);
+        QCOMPARE(form->meter().capture()->down.load(), 0u);
+        QCOMPARE(form->meter().capture()->up.load(), 0u);
     }
 
     void readoutsEndAtOneColumn()
@@ -294,7 +325,7 @@ private slots:
     {
         start();
         tick(768 * 125, 0);
-        downloadBytes = 500 * 125;  // counted since the tick
+        count(500 * 125);  // counted since the tick
         form->repaint();
         compareReadout("LargeBox", {10, 7, 6, 8});
         QCOMPARE(grabbed(form.get(), "Gauge").pixelColor(149, 3), Bar);
@@ -396,11 +427,11 @@ private slots:
     void largeBoxClick()
     {
         start();
-        captureInfo.verbose = 7;  // a restart would set it again
+        const int generation = form->meter().generation();
         QTest::mouseClick(child<QWidget>(form.get(), "LargeBox"), Qt::LeftButton);
         QCOMPARE(closer->seen, QStringList({"Orba-DSL FlowMeister - Features",
                                             "Orba-DSL FlowMeister - Einstellungen"}));
-        QCOMPARE(captureInfo.verbose, 7);
+        QCOMPARE(form->meter().generation(), generation);
     }
 
     // While measuring, the readouts' hint shows the data volume; it is saved
@@ -418,7 +449,7 @@ private slots:
                                 "Upload 3,00 kB\nSpitze heute: 1.000 kbit/s Download")
                      .arg(today.month(), 2, 10, QLatin1Char('0')));
         tick(1000, 0);
-        downloadBytes = 7;  // counted after the last tick
+        count(7);  // counted after the last tick
         QVERIFY(form->close());
         QCOMPARE(readFile(QStringLiteral("flowmstr.csv")), day + ",126007,3000\n");
     }

@@ -2,6 +2,7 @@
 // namespace, and the "Einstellungen" command around it.  Needs root.
 #include "capturethread.h"
 #include "core.h"
+#include "meter.h"
 #include "modalcloser.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
@@ -79,6 +80,12 @@ class SettingsDialogTest : public QObject
         form = std::make_unique<TMainForm>();
     }
 
+    // The dialog as the main window opens it.
+    std::function<void()> save()
+    {
+        return [this] { form->SaveSettings(); };
+    }
+
     // Runs the "Einstellungen" command; `use` works the dialog's buttons.
     void einstellungen(const std::function<void(QWidget *)> &use)
     {
@@ -103,7 +110,7 @@ private slots:
     void listsTheInterfacesInKernelOrder()
     {
         start(1);
-        TSetForm dialog(form.get());
+        TSetForm dialog(form.get(), settings, save());
         const QComboBox *list = child<QComboBox>(&dialog, "IfcList");
         QCOMPARE(entries(list), kernelList());
         QCOMPARE(list->currentIndex(), 1);
@@ -114,14 +121,14 @@ private slots:
     void numberBeyondTheListBecomesTheFirstEntry()
     {
         start(kernelList().size());
-        TSetForm(form.get()).reject();
+        TSetForm(form.get(), settings, save()).reject();
         QCOMPARE(settings.interface, 0);
     }
 
     void connectionType()
     {
         start(0, 1);
-        TSetForm dialog(form.get());
+        TSetForm dialog(form.get(), settings, save());
         auto *direct = child<QCheckBox>(&dialog, "DirectConnection");
         QVERIFY(!direct->isChecked());
         direct->click();
@@ -135,7 +142,7 @@ private slots:
     void applyThenCancel()
     {
         start(0);
-        const QByteArray monitored(captureInfo.interface);
+        const QByteArray monitored(form->meter().record().interface);
         einstellungen([](QWidget *dialog) {
             choose(child<QComboBox>(dialog, "IfcList"), QStringLiteral("fmsset0"));
             auto *apply = child<QPushButton>(dialog, "ApplyBtn");
@@ -146,7 +153,7 @@ private slots:
         });
         const QByteArray number = QByteArray::number(kernelList().indexOf("fmsset0"));
         QVERIFY(settingsFile().contains("\ninterface=" + number + "\n"));
-        QCOMPARE(QByteArray(captureInfo.interface), monitored);
+        QCOMPARE(QByteArray(form->meter().record().interface), monitored);
     }
 
     // OK without changes: saved, monitoring restarted, button ready again.
@@ -155,29 +162,35 @@ private slots:
         start(kernelList().indexOf("fmsset0"));
         QFile::remove(QStringLiteral("flowmstr.ini"));
         form->SetCheckState(2);
-        captureInfo.verbose = 7;  // the restart sets it from `debuglevel`
+        const int generation = form->meter().generation();
         einstellungen([](QWidget *dialog) { child<QPushButton>(dialog, "OKBtn")->click(); });
         QVERIFY(settingsFile().startsWith("[settings]\nlocation=0\n"));
-        QCOMPARE(captureInfo.verbose, 0);
-        QCOMPARE(QByteArray(captureInfo.interface), QByteArray("fmsset0"));
+        QVERIFY(form->meter().generation() > generation);
+        QCOMPARE(QByteArray(form->meter().record().interface), QByteArray("fmsset0"));
         auto *button = child<QToolButton>(form.get(), "ConnectionCheck");
         QVERIFY(button->isEnabled());
         QCOMPARE(button->toolTip(), QStringLiteral("Verbindungstest durchführen"));
     }
 
+    // A choice left with Cancel is not taken up by the next link event either.
     void cancelLeavesMonitoringAlone()
     {
         start(0);
-        captureInfo.verbose = 7;
-        einstellungen([](QWidget *dialog) { child<QPushButton>(dialog, "CancelBtn")->click(); });
-        QCOMPARE(captureInfo.verbose, 7);
+        const int generation = form->meter().generation();
+        einstellungen([](QWidget *dialog) {
+            choose(child<QComboBox>(dialog, "IfcList"), QStringLiteral("fmsset0"));
+            child<QPushButton>(dialog, "CancelBtn")->click();
+        });
+        form->meter().linkChanged();
+        QCOMPARE(form->meter().generation(), generation);
+        QCOMPARE(QByteArray(form->meter().record().interface), kernelList().value(0).toLatin1());
     }
 
     // A failing save: an error box; Apply keeps the dialog open, OK closes it.
     void failingSave()
     {
         start(0);
-        TSetForm dialog(form.get());
+        TSetForm dialog(form.get(), settings, save());
         dialog.show();
         QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));  // nobody creates files here
         child<QCheckBox>(&dialog, "DirectConnection")->click();
@@ -203,20 +216,20 @@ private slots:
         const QStringList all = kernelList();
         QVERIFY(all.size() >= 3);
         {
-            TSetForm dialog(form.get(), withGap);
+            TSetForm dialog(form.get(), settings, save(), withGap);
             auto *list = child<QComboBox>(&dialog, "IfcList");
             QCOMPARE(list->count(), all.size() - 1);
             choose(list, all[2]);
             QCOMPARE(settings.interface, 2);
         }
-        TSetForm again(form.get(), withGap);
+        TSetForm again(form.get(), settings, save(), withGap);
         QCOMPARE(child<QComboBox>(&again, "IfcList")->currentText(), all[2]);
     }
 
     void helpKeys()
     {
         start(0);
-        TSetForm dialog(form.get());
+        TSetForm dialog(form.get(), settings, save());
         QString source;
         ModalCloser closer([&](QWidget *help) {
             source = help->findChild<QTextBrowser *>()->source().toString();
