@@ -1,11 +1,13 @@
 #include "core.h"
 
 #include "capturethread.h"
+#include "connectiontest.h"
 #include "display.h"
 #include "featuresform.h"
 #include "forms.h"
-#include "platform.h"
 #include "meter.h"
+#include "meterpainting.h"
+#include "platform.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
 
@@ -13,8 +15,6 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -23,35 +23,6 @@
 const QString SettingsFileName = QStringLiteral("flowmstr.ini");
 const QString VolumeFileName = QStringLiteral("flowmstr.csv");
 Settings settings;
-
-static const QColor Zone1Colour(64, 64, 64);     // up to 56 kbit/s
-static const QColor Zone2Colour(128, 128, 128);  // up to 128 kbit/s
-static const QColor Zone3Colour(160, 160, 160);  // up to `speed`
-static const QColor BarColour(255, 0, 85);
-
-static const QString TestImpossibleText = QStringLiteral(
-    "Orba-DSL Verbindungstest nicht möglich.\n"
-    "Der Orba-DSL Verbindungstest kann nur durchgeführt\n"
-    "werden, wenn keine aktive Verbindung zum Internet besteht.");
-
-static const QString TestFailedText = QStringLiteral(
-    "Der Orba-DSL Verbindungstest ist gescheitert!\n"
-    "Bitte überprüfen Sie Ihre Orba-DSL Konfiguration\n"
-    "und Verkabelung. Bei speziellen Fragen zur Orba-DSL\n"
-    "Installation hilft Ihnen unsere Orba-DSL Technik-Hotline\n"
-    "unter der Rufnummer 0800 000 0000 (0,00 EUR/Min.) weiter.\n"
-    "Vermuten Sie eine Störung im Netz der Orbacom,\n"
-    "wenden Sie sich bitte an den Orba-Service unter der\n"
-    "Rufnummer 0800 000 0001.");
-
-// A name beginning with three letters p in any case: a PPP link (ppp0, PPP1).
-static bool isPppName(const char *name)
-{
-    for (int i = 0; i < 3; ++i)
-        if (name[i] != 'p' && name[i] != 'P')
-            return false;
-    return true;
-}
 
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -221,22 +192,13 @@ void TMainForm::closeEvent(QCloseEvent *event)
     }
 }
 
-// The error, and the choice to close without saving, so that a file that
-// can't be written never keeps the window open.  Unattended, the error goes
-// to standard error and the window closes.
+// Unattended, the error goes to standard error and the window closes.
 bool TMainForm::closeUnsaved(const QString &error, const QString &consequence)
 {
-    if (unattended) {
-        std::fprintf(stderr, "flowmstr: %s: %s\n", qPrintable(consequence), qPrintable(error));
-        return true;
-    }
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle, error + u'.', QMessageBox::NoButton, this);
-    box.setInformativeText(consequence);
-    const QPushButton *closeAnyway =
-        box.addButton(QStringLiteral("Ohne Speichern schließen"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole));
-    box.exec();
-    return box.clickedButton() == closeAnyway;
+    if (!unattended)
+        return askCloseWithoutSaving(this, error, consequence);
+    std::fprintf(stderr, "flowmstr: %s: %s\n", qPrintable(consequence), qPrintable(error));
+    return true;
 }
 
 void TMainForm::quitOnSignal()
@@ -285,41 +247,22 @@ void TMainForm::DrawNumbers()
     ui.SmallBox->repaint();
 }
 
-// Draws a readout's four cells, right-aligned, from its glyph list.
 void TMainForm::BoxPaint(const PaintBox *sender, QPainter &painter)
 {
     const bool large = sender == ui.LargeBox;
-    const QList<QPixmap> &glyphs = large ? LargeNumbers : SmallNumbers;
-    std::array<int, 4> cells = digitCells(large ? engine->downloadRate() : engine->uploadRate());
-    if (!engine->measuring())
-        cells.fill(BlankGlyph);
-    for (int i = 0; i < 4; ++i)
-        painter.drawPixmap(i * qRound(glyphs[0].deviceIndependentSize().width()), 0, glyphs[cells[i]]);
+    paintReadout(painter, large ? LargeNumbers : SmallNumbers,
+                 large ? engine->downloadRate() : engine->uploadRate(), engine->measuring());
 }
 
 void TMainForm::GaugePaint(QPainter &painter)
 {
-    const int width = ui.Gauge->width(), height = ui.Gauge->height();
-    const int m56 = markColumn(width, settings.speed, 56);
-    const int m128 = markColumn(width, settings.speed, 128);
-    painter.fillRect(ui.Gauge->rect(), palette().color(QPalette::Window));
-    painter.fillRect(m56 - 2, 0, 1, height, Zone1Colour);
-    painter.fillRect(m128 - 2, 0, 1, height, Zone2Colour);
-    const int bar = barLength(engine->downloadRate(), width, settings.speed);
-    if (bar > 0)
-        painter.fillRect(0, 0, bar, height, BarColour);
+    paintGauge(painter, ui.Gauge->size(), settings.speed, engine->downloadRate(),
+               palette().color(QPalette::Window));
 }
 
 void TMainForm::ScalePaint(QPainter &painter)
 {
-    const int width = ui.Scale->width(), height = ui.Scale->height();
-    const int m56 = std::min(markColumn(width, settings.speed, 56), width);
-    const int m128 = std::min(markColumn(width, settings.speed, 128), width);
-    painter.fillRect(0, 0, m56, height, Zone1Colour);
-    if (m128 > m56)
-        painter.fillRect(m56, 0, m128 - m56, height, Zone2Colour);
-    if (width > m128)
-        painter.fillRect(m128, 0, width - m128, height, Zone3Colour);
+    paintScale(painter, ui.Scale->size(), settings.speed);
 }
 
 void TMainForm::GaugeMouseMove(int x, int)
@@ -352,13 +295,10 @@ void TMainForm::ConnectionCheckClick()
         return;
 
     // An active PPP link makes the test impossible; explain that instead.
-    bool pppLinkUp = false;
-    for (const LIBFMSINFO &entry : probeInterfaces(settings.debuglevel))
-        if (isPppName(entry.interface)) {
-            pppLinkUp = true;
-            QMessageBox::information(this, ApplicationTitle, TestImpossibleText);
-        }
-    if (!pppLinkUp)
+    const int pppLinks = pppLinksUp(settings.debuglevel);
+    for (int i = 0; i < pppLinks; ++i)
+        QMessageBox::information(this, ApplicationTitle, TestImpossibleText);
+    if (pppLinks == 0)
         QMessageBox::critical(this, ApplicationTitle, TestFailedText);
 }
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QBitmap>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 const QString ApplicationTitle = QStringLiteral("Orba-DSL FlowMeister");
@@ -48,4 +49,15 @@ QList<QPixmap> imageList(const QString &path, QSize cell, bool transparent)
 void showError(QWidget *parent, const QString &text)
 {
     QMessageBox::critical(parent, ApplicationTitle, text + u'.');
+}
+
+bool askCloseWithoutSaving(QWidget *parent, const QString &error, const QString &consequence)
+{
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle, error + u'.', QMessageBox::NoButton, parent);
+    box.setInformativeText(consequence);
+    const QPushButton *closeAnyway =
+        box.addButton(QStringLiteral("Ohne Speichern schließen"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole));
+    box.exec();
+    return box.clickedButton() == closeAnyway;
 }

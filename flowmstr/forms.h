@@ -27,4 +27,9 @@ QList<QPixmap> imageList(const QString &path, QSize cell, bool transparent = fal
 // a full stop.
 void showError(QWidget *parent, const QString &text);
 
+// A file that could not be saved on closing: the error, what was not saved,
+// and the choice between closing without saving and staying open, so that a
+// file that can't be written never keeps the window open.  True: close.
+bool askCloseWithoutSaving(QWidget *parent, const QString &error, const QString &consequence);
+
 #endif // FORMS_H

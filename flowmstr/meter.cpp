@@ -46,9 +46,17 @@ Meter::Meter(CaptureSource &source, QObject *parent)
 Meter::~Meter()
 {
     stopCapture();
-    for (const auto &[generation, thread] : threads)
-        if (thread->wait(QDeadlineTimer(CaptureStopTimeoutMs)))
-            delete thread;
+    for (auto thread = threads.begin(); thread != threads.end();)
+        thread = thread->second->wait(QDeadlineTimer(CaptureStopTimeoutMs)) ? deleteThread(thread)
+                                                                            : std::next(thread);
+}
+
+// The one place where capture threads, with their captures, are deleted:
+// only once QThread::wait has seen the thread end.
+std::map<int, TMyThread *>::iterator Meter::deleteThread(std::map<int, TMyThread *>::iterator thread)
+{
+    delete thread->second;
+    return threads.erase(thread);
 }
 
 void Meter::setClock(std::function<qint64()> clock)
@@ -147,10 +155,8 @@ void Meter::stopCapture()
     const bool ended = thread->wait(QDeadlineTimer(CaptureStopTimeoutMs));
     Capture &counts = thread->capture();
     book.addTick(QDateTime::currentDateTime(), counts.down.exchange(0), counts.up.exchange(0), 0);
-    if (!ended)
-        return;
-    delete thread;
-    threads.erase(current);
+    if (ended)
+        deleteThread(current);
 }
 
 // End notification of a capture thread: it is deleted, and unless a newer
@@ -160,8 +166,7 @@ void Meter::captureEnded(int generation)
 {
     if (const auto ended = threads.find(generation); ended != threads.end()) {
         ended->second->wait();  // the thread is past its last step
-        delete ended->second;
-        threads.erase(ended);
+        deleteThread(ended);
     }
     if (generation != currentGeneration)
         return;

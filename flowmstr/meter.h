@@ -92,6 +92,7 @@ signals:
 private:
     void startCapture(const LIBFMSINFO &resolved);
     void stopCapture();
+    std::map<int, TMyThread *>::iterator deleteThread(std::map<int, TMyThread *>::iterator thread);
     void captureEnded(int generation);
     void setStopped(CaptureProblem why);
     void followLinks();
