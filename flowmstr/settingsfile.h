@@ -41,7 +41,7 @@ constexpr qint64 MaxSettingsFileSize = 64 * 1024;
 QString readSettingsFile(const QString &path);
 // Replaces the file atomically, keeping its owner, group and mode, so it is
 // never left half written; rewrites it in place where that is not allowed
-// but the file itself is writable.
+// but the file itself is writable.  Waits for other saves in its directory.
 void writeSettingsFile(const QString &path, const QString &text);
 
 // topLeft: in = fallback window position, out = read position.

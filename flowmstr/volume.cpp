@@ -1,22 +1,15 @@
 #include "volume.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "safefile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <set>
 
 // Far more than a line per day for centuries: a larger file is not ours and
-// is neither read nor replaced.
-static constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
+// is neither read nor replaced.  Symbolic links are never followed.
+static const FileRules volumeRules{4 * 1024 * 1024, Links::Refused};
 
 QDate billingMonthStart(QDate today, int monthStart)
 {
@@ -159,144 +152,50 @@ int64_t VolumeBook::peakKbit(QDate date) const
     return date == peakDate ? peak : 0;
 }
 
-static bool isRegularFile(int fd, QString *problem)
+static QString problemOf(FileStatus status)
 {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        return true;
-    *problem = QStringLiteral("is no regular file");
-    return false;
-}
-
-static bool readAll(int fd, QByteArray *text, QString *problem)
-{
-    text->resize(MaxFileSize + 1);
-    qint64 got = 0;
-    while (got < text->size()) {
-        const ssize_t n = read(fd, text->data() + got, text->size() - got);
-        if (n == 0)
-            break;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *problem = QStringLiteral("cannot be read");
-            return false;
-        }
-        got += n;
+    switch (status) {
+    case FileStatus::NotFollowed:
+        return QStringLiteral("is a symbolic link");
+    case FileStatus::NotRegular:
+        return QStringLiteral("is no regular file");
+    case FileStatus::TooLarge:
+        return QStringLiteral("is too large");
+    case FileStatus::CannotOpen:
+        return QStringLiteral("cannot be opened");
+    case FileStatus::CannotRead:
+        return QStringLiteral("cannot be read");
+    case FileStatus::CannotLock:
+        return QStringLiteral("cannot be locked");
+    default:
+        return QStringLiteral("cannot be written");
     }
-    text->truncate(got);
-    if (got <= MaxFileSize)
-        return true;
-    *problem = QStringLiteral("is too large");
-    return false;
-}
-
-// The file's text, empty when it is missing; false unless it is a regular
-// file of at most MaxFileSize bytes.  Symbolic links are not followed.
-static bool readVolumeFile(const QByteArray &name, QByteArray *text, QString *problem)
-{
-    text->clear();
-    const int fd = open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT)
-        return true;
-    if (fd < 0) {
-        *problem = errno == ELOOP ? QStringLiteral("is a symbolic link") : QStringLiteral("cannot be opened");
-        return false;
-    }
-    const bool ok = isRegularFile(fd, problem) && readAll(fd, text, problem);
-    close(fd);
-    return ok;
 }
 
 bool VolumeBook::load(const QString &path, QString *problem, QList<int> *damaged)
 {
-    QByteArray text;
-    if (!readVolumeFile(QFile::encodeName(path), &text, problem))
+    const FileText file = readSafeFile(path, volumeRules);
+    if (file.status != FileStatus::Ok && file.status != FileStatus::Missing) {
+        *problem = problemOf(file.status);
         return false;
-    saved = parseVolumeText(text, damaged);
-    return true;
-}
-
-// Saves of all programs take turns through a lock on the file's directory,
-// which, unlike the file, is never replaced.  The descriptor holding the
-// lock, or -1.
-static int lockDirectory(const QString &path)
-{
-    const QByteArray directory = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = open(directory.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    int result;
-    do
-        result = flock(fd, LOCK_EX);
-    while (result != 0 && errno == EINTR);
-    if (result == 0)
-        return fd;
-    close(fd);
-    return -1;
-}
-
-static bool writeAll(int fd, const QByteArray &text)
-{
-    for (qint64 done = 0; done < text.size();) {
-        const ssize_t n = write(fd, text.constData() + done, text.size() - done);
-        if (n < 0 && errno != EINTR)
-            return false;
-        done += std::max<ssize_t>(n, 0);
     }
+    saved = parseVolumeText(file.bytes, damaged);
     return true;
-}
-
-// Gives the new file the old one's owner (when allowed: only root can give
-// a file away) and mode.
-static bool takeOwnerAndMode(int fd, const QByteArray &name)
-{
-    struct stat old;
-    if (lstat(name.constData(), &old) != 0 || !S_ISREG(old.st_mode))
-        return true;
-    return (fchown(fd, old.st_uid, old.st_gid) == 0 || errno == EPERM)
-           && fchmod(fd, old.st_mode & 07777) == 0;
-}
-
-// Writes the text into "<name>.new" and renames that over the file: a kill
-// at any moment leaves one of the two whole.  A rename never follows a
-// symbolic link, and O_EXCL never opens one.
-static bool replaceFile(const QByteArray &name, const QByteArray &text)
-{
-    const QByteArray temporary = name + ".new";
-    unlink(temporary.constData());  // left by a save that was killed
-    const int fd = open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    bool ok = takeOwnerAndMode(fd, name) && writeAll(fd, text) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok && rename(temporary.constData(), name.constData()) == 0;
-    if (!ok)
-        unlink(temporary.constData());
-    return ok;
 }
 
 bool VolumeBook::save(const QString &path, QString *problem)
 {
     if (unsaved.empty())
         return true;
-    const int lock = lockDirectory(path);
-    if (lock < 0) {
-        *problem = QStringLiteral("cannot be locked");
+    QByteArray text;
+    const FileStatus status = updateSafeFile(path, volumeRules, [&](const QByteArray &old) {
+        return text = mergeVolumeText(old, unsaved);
+    });
+    if (status != FileStatus::Ok) {
+        *problem = problemOf(status);
         return false;
     }
-    const QByteArray name = QFile::encodeName(path);
-    QByteArray text;
-    bool ok = readVolumeFile(name, &text, problem);
-    if (ok) {
-        text = mergeVolumeText(text, unsaved);
-        ok = replaceFile(name, text);
-        if (!ok)
-            *problem = QStringLiteral("cannot be written");
-    }
-    close(lock);
-    if (ok) {
-        saved = parseVolumeText(text);
-        unsaved.clear();
-    }
-    return ok;
+    saved = parseVolumeText(text);
+    unsaved.clear();
+    return true;
 }

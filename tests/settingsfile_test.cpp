@@ -1,4 +1,6 @@
+#include "safefile.h"
 #include "settingsfile.h"
+#include "volume.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -6,8 +8,12 @@
 
 #include <functional>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/fanotify.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,6 +90,56 @@ static QByteArray fileText(int size, bool saved)
     if (size == 0)
         return text;
     return text + QByteArray(pad).insert(7, QByteArray(size - head.size() - 1 - pad.size(), 'x'));
+}
+
+// Saves as the program does: the volume for a .csv file, else the settings.
+static bool saveAs(const QString &path)
+{
+    if (!path.endsWith(".csv"))
+        return errorOf([&] { writeSettingsFile(path, "[settings]\n"); }).isEmpty();
+    VolumeBook book;
+    QString problem;
+    book.addTick(QDateTime::currentDateTime(), 1, 1, 0);
+    return book.save(path, &problem);
+}
+
+// Runs `save` in a child process with umask 0, and returns every mode bit of
+// the regular files opened in `dir` meanwhile (seen by fanotify, which holds
+// each open until it is answered; as root only), or -1 when the save failed.
+static int modesOpened(const QString &dir, const std::function<bool()> &save)
+{
+    const int fan = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+    fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD, QFile::encodeName(dir));
+    const pid_t pid = forkChild([&] { umask(0); return save(); });
+    int modes = 0, status = 0;
+    for (pollfd ready = {fan, POLLIN, 0}; waitpid(pid, &status, WNOHANG) != pid;) {
+        fanotify_event_metadata event;
+        if (poll(&ready, 1, 50) <= 0 || read(fan, &event, sizeof event) != sizeof event)
+            continue;
+        struct stat st = {};
+        if (fstat(event.fd, &st) == 0 && S_ISREG(st.st_mode))
+            modes |= st.st_mode & 07777;
+        const fanotify_response allow = {event.fd, FAN_ALLOW};
+        write(fan, &allow, sizeof allow);  // unanswered, the save ends by its alarm
+        close(event.fd);
+    }
+    close(fan);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? modes : -1;
+}
+
+// A write that returns, call by call, what `writeReturns` holds (a byte
+// count or minus an errno; all asked for once it is empty) and keeps the
+// bytes written in `written`.
+static QList<int> writeReturns;
+static QByteArray written;
+
+static ssize_t scriptedWrite(int, const void *buffer, size_t size, off_t offset)
+{
+    const int n = writeReturns.isEmpty() ? int(size) : std::min(writeReturns.takeFirst(), int(size));
+    errno = n < 0 ? -n : 0;
+    if (n > 0)
+        written.replace(offset, n, static_cast<const char *>(buffer), n);
+    return n < 0 ? -1 : n;
 }
 
 static QString settingsText(const Settings &s, QPoint topLeft, const QString &base = QString())
@@ -263,25 +319,80 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"flowmstr.ini"});
     }
 
+    // The new file is never opened with more mode bits than the old one had.
     void permissionsSurvive_data()
     {
+        QTest::addColumn<QString>("file");
         QTest::addColumn<int>("mode");
-        QTest::newRow("0600") << 0600;
-        QTest::newRow("0644") << 0644;
-        QTest::newRow("0664") << 0664;
+        QTest::newRow("settings 0600") << "flowmstr.ini" << 0600;
+        QTest::newRow("settings 0644") << "flowmstr.ini" << 0644;
+        QTest::newRow("settings 0664") << "flowmstr.ini" << 0664;
+        QTest::newRow("volume 0600") << "flowmstr.csv" << 0600;
+        QTest::newRow("volume 0640") << "flowmstr.csv" << 0640;
     }
 
     void permissionsSurvive()
     {
+        QFETCH(QString, file);
         QFETCH(int, mode);
 
         QTemporaryDir dir;
-        const QString path = dir.filePath("flowmstr.ini");
-        writeSettingsFile(path, "old\n");
+        const QString path = dir.filePath(file);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
+        old.close();
         setMode(path, mode);
-        writeSettingsFile(path, "new\n");
-        QCOMPARE(readSettingsFile(path), QString("new\n"));
+        const int opened = modesOpened(dir.path(), [&] { return saveAs(path); });
+        QCOMPARE(opened & ~mode, 0);
+        QVERIFY(fileBytes(path) != "old\n");
         QCOMPARE(modeOf(path), mode);
+    }
+
+    // Every save waits while another holds its directory's lock.
+    void savesTakeTheLock_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("settings") << "flowmstr.ini";
+        QTest::newRow("volume") << "flowmstr.csv";
+    }
+
+    void savesTakeTheLock()
+    {
+        QFETCH(QString, file);
+
+        QTemporaryDir dir;
+        const int lock = open(QFile::encodeName(dir.path()), O_RDONLY | O_DIRECTORY);
+        QCOMPARE(flock(lock, LOCK_EX), 0);
+        const pid_t pid = forkChild([&] { return close(lock) == 0 && saveAs(dir.filePath(file)); });
+        usleep(200000);
+        QCOMPARE(waitpid(pid, nullptr, WNOHANG), 0);
+        close(lock);
+        QCOMPARE(waitChild(pid), 0);
+        QVERIFY(QFile::exists(dir.filePath(file)));
+    }
+
+    void writeFully_data()
+    {
+        QTest::addColumn<QList<int>>("returns");
+        QTest::addColumn<bool>("done");
+        QTest::newRow("at once") << QList<int>{} << true;
+        QTest::newRow("in parts") << QList<int>{3, 1, 4} << true;
+        QTest::newRow("signals") << QList<int>{-EINTR, 5, -EINTR} << true;
+        QTest::newRow("no byte taken") << QList<int>{3, 0} << false;
+        QTest::newRow("error") << QList<int>{2, -EIO} << false;
+    }
+
+    void writeFully()
+    {
+        QFETCH(QList<int>, returns);
+        QFETCH(bool, done);
+
+        const QByteArray bytes = "0123456789abcdef";
+        writeReturns = returns;
+        written = QByteArray(20, '-');
+        QCOMPARE(::writeFully(-1, bytes, 2, scriptedWrite), done);
+        if (done)
+            QCOMPARE(written, "--" + bytes + "--");
     }
 
     // What flowmstr.ini is, who owns it (or its target) and who saves: a save
