@@ -221,9 +221,8 @@ void TMainForm::SaveSettings()
     if (settingsUnread)
         throw SettingsFileError("Die Einstellungsdatei " + SettingsFileName.toStdString()
                                 + " war beim Start nicht lesbar und wird nicht überschrieben");
-    IniText ini(readSettingsFile(SettingsFileName));
-    writeSettings(ini, settings, pos() == placedPosition ? storedPosition : screenPixels(pos()));
-    writeSettingsFile(SettingsFileName, ini.text());
+    const QPoint position = pos() == placedPosition ? storedPosition : screenPixels(pos());
+    updateSettingsFile(SettingsFileName, [&](IniText &ini) { writeSettings(ini, settings, position); });
 }
 
 QPoint TMainForm::screenPixels(QPoint scaled) const

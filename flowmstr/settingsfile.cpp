@@ -48,6 +48,16 @@ void writeSettingsFile(const QString &path, const QString &text)
     check(writeSafeFile(path, settingsRules, encodeIniText(text)), path, "Cannot create file ");
 }
 
+void updateSettingsFile(const QString &path, const std::function<void(IniText &ini)> &change)
+{
+    const FileStatus status = updateSafeFile(path, settingsRules, [&](const QByteArray &old) {
+        IniText ini(decodeIniText(old));
+        change(ini);
+        return encodeIniText(ini.text());
+    });
+    check(status, path, "Cannot create file ");
+}
+
 static int32_t readKey(const IniText &ini, const char *key, int32_t fallback)
 {
     return readIniInt(ini, settingsSection, QLatin1String(key), fallback);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 // The program's settings values, kept in section [settings] of the ini file.
@@ -43,6 +44,9 @@ QString readSettingsFile(const QString &path);
 // never left half written; rewrites it in place where that is not allowed
 // but the file itself is writable.  Waits for other saves in its directory.
 void writeSettingsFile(const QString &path, const QString &text);
+// Writes what `change` makes of the file's text as writeSettingsFile does,
+// read under the same lock: no other program's save comes between.
+void updateSettingsFile(const QString &path, const std::function<void(IniText &ini)> &change);
 
 // topLeft: in = fallback window position, out = read position.
 void readSettings(const IniText &ini, Settings &s, QPoint &topLeft);
