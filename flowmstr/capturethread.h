@@ -16,6 +16,7 @@ enum class CaptureProblem {
     Starting,            // a new capture has not yet lasted until a tick
     NoPermission,        // packet sockets are not allowed (no CAP_NET_RAW)
     NoInterface,         // no such interface, or it has no IPv4 address
+    OnlyIpv6,            // the interface has IPv6 addresses only
     InterfaceDown,
     CaptureFailed,
     SettingsUnreadable,

@@ -62,6 +62,10 @@ QString notMeasuringHint(CaptureProblem problem, const QString &subject, const Q
     case CaptureProblem::NoInterface:
         return QStringLiteral("Keine Messung: Die Netzwerkschnittstelle %1 gibt es nicht, "
                               "oder sie hat keine IPv4-Adresse.").arg(subject) + settingsAdvice;
+    case CaptureProblem::OnlyIpv6:
+        return QStringLiteral("Keine Messung: Die Netzwerkschnittstelle %1 hat nur IPv6-Adressen. "
+                              "Der FlowMeister misst auf Schnittstellen mit einer IPv4-Adresse "
+                              "(auch ihren IPv6-Verkehr).").arg(subject) + settingsAdvice;
     case CaptureProblem::InterfaceDown:
         return QStringLiteral("Keine Messung: Die Netzwerkschnittstelle %1 ist nicht aktiv.").arg(subject);
     case CaptureProblem::CaptureFailed:

@@ -1,10 +1,13 @@
 #include "interfaces.h"
 
+#include <ifaddrs.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <bitset>
 #include <cstring>
 
 QList<LIBFMSINFO> probeInterfaces(int verbose, const InterfaceResolver &resolve)
@@ -40,14 +43,39 @@ int interfaceUp(const char *interface)
     return result;
 }
 
+Ipv6Prefixes ipv6Prefixes(const char *interface)
+{
+    Ipv6Prefixes prefixes;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return prefixes;
+    for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || !entry->ifa_netmask || entry->ifa_addr->sa_family != AF_INET6
+            || std::strcmp(entry->ifa_name, interface) != 0)
+            continue;
+        const auto *address = reinterpret_cast<const sockaddr_in6 *>(entry->ifa_addr);
+        const auto *mask = reinterpret_cast<const sockaddr_in6 *>(entry->ifa_netmask);
+        std::array<uint8_t, 16> network;
+        int length = 0;
+        for (size_t i = 0; i < network.size(); ++i) {
+            network[i] = address->sin6_addr.s6_addr[i] & mask->sin6_addr.s6_addr[i];
+            length += int(std::bitset<8>(mask->sin6_addr.s6_addr[i]).count());
+        }
+        prefixes.emplace(network, length);
+    }
+    freeifaddrs(list);
+    return prefixes;
+}
+
 bool operator==(const InterfaceState &a, const InterfaceState &b)
 {
     if (!a.listed || !b.listed)
-        return a.listed == b.listed;
+        return a.listed == b.listed && a.ipv6Only == b.ipv6Only;
     const LIBFMSINFO &x = a.resolved, &y = b.resolved;
     return std::strncmp(x.interface, y.interface, sizeof x.interface) == 0 &&
            std::memcmp(x.ownmac, y.ownmac, sizeof x.ownmac) == 0 && x.ownip == y.ownip &&
-           x.netmask == y.netmask && a.ifindex == b.ifindex && a.up == b.up;
+           x.netmask == y.netmask && a.ifindex == b.ifindex && a.up == b.up &&
+           a.prefixes == b.prefixes;
 }
 
 bool operator!=(const InterfaceState &a, const InterfaceState &b)
@@ -79,9 +107,13 @@ InterfaceState followInterface(int32_t &number, QString &name, int verbose,
                 break;
             }
     }
-    if (!state.listed)
+    if (!state.listed) {
+        const QByteArray wanted = name.toLocal8Bit();
+        state.ipv6Only = !name.isEmpty() && !ipv6Prefixes(wanted.constData()).empty();
         return state;
+    }
     name = interfaceName(state.resolved);
+    state.prefixes = ipv6Prefixes(state.resolved.interface);
     state.ifindex = if_nametoindex(state.resolved.interface);
     state.up = interfaceUp(state.resolved.interface) == 1;
     return state;

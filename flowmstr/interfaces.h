@@ -8,8 +8,11 @@
 #include <QList>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <set>
+#include <utility>
 
 // Interface numbers 0 to this are probed.
 constexpr int LastProbedInterface = 16;
@@ -27,13 +30,21 @@ QString interfaceName(const LIBFMSINFO &info);
 // -1: no such interface, else whether it is up.
 int interfaceUp(const char *interface);
 
+// The on-link IPv6 prefixes of an interface: each address with its host
+// bits cleared, and the prefix length.  Addresses that come and go within a
+// prefix (temporary ones, a tentative one becoming valid) leave it alone.
+using Ipv6Prefixes = std::set<std::pair<std::array<uint8_t, 16>, int>>;
+Ipv6Prefixes ipv6Prefixes(const char *interface);
+
 // What a capture on the followed interface depends on: when it changes, the
 // capture must start afresh.
 struct InterfaceState {
     bool listed = false;    // resolved: the interface exists and has an IPv4 address
+    bool ipv6Only = false;  // not listed, but it exists with IPv6 addresses
     LIBFMSINFO resolved{};  // its name, hardware address, address and netmask
     unsigned ifindex = 0;   // the kernel's index: a new one for a new interface
     bool up = false;
+    Ipv6Prefixes prefixes;  // what counts as local for IPv6
 };
 bool operator==(const InterfaceState &a, const InterfaceState &b);
 bool operator!=(const InterfaceState &a, const InterfaceState &b);

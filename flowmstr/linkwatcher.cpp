@@ -14,7 +14,7 @@ LinkWatcher::LinkWatcher(QObject *parent) : QObject(parent)
     fd = socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
     sockaddr_nl groups{};
     groups.nl_family = AF_NETLINK;
-    groups.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+    groups.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&groups), sizeof groups) != 0) {
         qWarning("no link events: interfaces that come back are not followed");
         return;

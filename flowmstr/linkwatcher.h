@@ -1,5 +1,6 @@
-// Tells when the kernel reports that an interface or an IPv4 address came,
-// went or changed (rtnetlink groups RTMGRP_LINK and RTMGRP_IPV4_IFADDR).
+// Tells when the kernel reports that an interface or an address came, went or
+// changed (rtnetlink groups RTMGRP_LINK, RTMGRP_IPV4_IFADDR and
+// RTMGRP_IPV6_IFADDR).
 #ifndef LINKWATCHER_H
 #define LINKWATCHER_H
 

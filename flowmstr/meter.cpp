@@ -88,7 +88,9 @@ void Meter::restart()
     if (number != oldNumber)
         emit interfaceMoved(number, name);
     if (!monitored.listed || !monitored.up) {
-        setStopped(monitored.listed ? CaptureProblem::InterfaceDown : CaptureProblem::NoInterface);
+        setStopped(monitored.listed     ? CaptureProblem::InterfaceDown
+                   : monitored.ipv6Only ? CaptureProblem::OnlyIpv6
+                                        : CaptureProblem::NoInterface);
         return;
     }
     startCapture(monitored.resolved);
