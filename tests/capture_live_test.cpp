@@ -106,12 +106,8 @@ public:
     // Sends marker frames until the capture reports one, then clears the counts.
     void waitUntilCounting(testnet::PacketSocket &peer, const testnet::Frame &marker)
     {
-        for (int i = 0; i < 100 && frames == 0; i++) {
-            peer.send(marker);
-            std::this_thread::sleep_for(20ms);
-        }
-        ASSERT_GT(frames.load(), 0) << "the capture never counted";
-        std::this_thread::sleep_for(50ms);
+        ASSERT_TRUE(testnet::sendUntilCounted(peer, marker, [] { return frames > 0; }))
+            << "the capture never counted";
         resetCounts();
     }
     long wakeups() const { return testnet::wakeups(tid); }

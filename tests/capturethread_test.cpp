@@ -4,24 +4,13 @@
 #include "capturethread.h"
 #include "core.h"
 #include "meter.h"
-#include "modalcloser.h"
-#include "qttestmain.h"
-#include "readouts.h"
-#include "testnet.h"
+#include "support.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QTest>
 #include <QToolButton>
 
 #include <arpa/inet.h>
-#include <linux/capability.h>
-#include <sys/fsuid.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -84,18 +73,16 @@ uint32_t downloadCount(const TMainForm &form)
     return capture ? capture->down.load() : 0;
 }
 
-// Sends download frames on the link until the running capture counts them.
+// Sends download frames on the link until the running capture counts them,
+// then clears the counts.
 bool waitUntilCounting(const TMainForm &form, const Link &link)
 {
     testnet::PacketSocket peer(link.peer);
-    for (int i = 0; i < 100 && downloadCount(form) == 0; i++) {
-        peer.send(link.download(100));
-        std::this_thread::sleep_for(20ms);
-    }
-    std::this_thread::sleep_for(50ms);
+    const bool counting =
+        testnet::sendUntilCounted(peer, link.download(100), [&] { return downloadCount(form) > 0; });
     uint32_t down, up;
     takeCounts(form, down, up);
-    return down > 0;
+    return counting;
 }
 
 bool captureOpen(const TMainForm &form)
@@ -115,42 +102,7 @@ bool captureOpened(const TMainForm &form)
     return false;
 }
 
-// Milliseconds until `done` holds while the event loop runs; -1 after `limit`.
-qint64 msUntil(const std::function<bool()> &done, qint64 limit = 2000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done())
-        if (clock.elapsed() > limit)
-            return -1;
-        else
-            QTest::qWait(1);
-    return clock.elapsed();
-}
-
-// Switches CAP_NET_RAW in this thread's effective set; threads it starts
-// inherit the set.
-bool setNetRaw(bool on)
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2];
-    if (syscall(SYS_capget, &header, data) != 0)
-        return false;
-    if (on)
-        data[0].effective |= 1u << CAP_NET_RAW;
-    else
-        data[0].effective &= ~(1u << CAP_NET_RAW);
-    return syscall(SYS_capset, &header, data) == 0;
-}
-
 } // namespace
-
-void writeSettingsFile(const QByteArray &text)
-{
-    QFile file(QStringLiteral("flowmstr.ini"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
 
 class CaptureThreadTest : public QObject
 {
@@ -169,7 +121,7 @@ private slots:
     // Each window starts monitoring the loopback interface.
     void init()
     {
-        writeSettingsFile("[settings]\nfirstrun=1\ninterface=0\n");
+        writeIniFile("[settings]\nfirstrun=1\ninterface=0\n");
     }
 
     void countsBothDirectionsByteExact()
@@ -235,37 +187,37 @@ private slots:
         QFETCH(QString, hint);
         testnet::addVeth("fmsct4", "192.0.2.65/26", "fmsct5", "");
         const auto removeLink = qScopeGuard([] { std::system("ip link del fmsct4 2>/dev/null"); });
-        writeSettingsFile("[settings]\nfirstrun=1\ninterface=" +
-                          QByteArray::number(situation == "number 99" ? 99 : testnet::interfaceNumber("fmsct4")));
+        writeIniFile("[settings]\nfirstrun=1\ninterface=" +
+                     QByteArray::number(situation == "number 99" ? 99 : testnet::interfaceNumber("fmsct4")));
         if (situation == "down")
             testnet::run("ip link set fmsct4 down");
         if (situation == "unreadable settings") {
             QVERIFY(QDir().mkdir(QStringLiteral("elsewhere")) && QDir::setCurrent("elsewhere"));
-            writeSettingsFile("[settings]\nfirstrun=1\n");
+            writeIniFile("[settings]\nfirstrun=1\n");
             QVERIFY(QFile::setPermissions(QStringLiteral("flowmstr.ini"), {}));
         }
         const auto back = qScopeGuard([this] { QDir::setCurrent(dir.path()); });
         QVERIFY(setNetRaw(situation != "no permission"));
         const auto netRawBack = qScopeGuard([] { setNetRaw(true); });
         ModalCloser closer;
-        setfsuid(situation == "unreadable settings" ? 65534 : 0);  // root reads any file
+        filesAsNobody(situation == "unreadable settings");
         TMainForm form;
-        setfsuid(0);
+        filesAsNobody(false);
         if (situation == "deleted") {
             QTest::qWait(100);
             testnet::run("ip link del fmsct4");
         }
-        QWidget *large = form.findChild<QWidget *>("LargeBox");
+        QWidget *large = child<QWidget>(&form, "LargeBox");
         QTRY_VERIFY(large->toolTip().contains(hint));
         QVERIFY(large->toolTip().startsWith("Keine Messung: "));
-        QCOMPARE(form.findChild<QWidget *>("SmallBox")->toolTip(), large->toolTip());
+        QCOMPARE(child<QWidget>(&form, "SmallBox")->toolTip(), large->toolTip());
 
         if (Capture *capture = form.meter().capture())
             capture->down = 96000;
-        QMetaObject::invokeMethod(form.findChild<QTimer *>("Timer1"), "timeout");
+        QMetaObject::invokeMethod(child<QTimer>(&form, "Timer1"), "timeout");
         QCOMPARE(readoutGlyphs(large), QList<int>({10, 10, 10, 10}));
-        QCOMPARE(readoutGlyphs(form.findChild<QWidget *>("SmallBox")), QList<int>({10, 10, 10, 10}));
-        QCOMPARE(form.findChild<QWidget *>("Gauge")->grab().toImage().pixelColor(0, 3),
+        QCOMPARE(readoutGlyphs(child<QWidget>(&form, "SmallBox")), QList<int>({10, 10, 10, 10}));
+        QCOMPARE(child<QWidget>(&form, "Gauge")->grab().toImage().pixelColor(0, 3),
                  form.palette().color(QPalette::Window));
     }
 
@@ -346,9 +298,9 @@ private slots:
         testnet::addVeth("fmsrc0", "192.0.2.1/24", "fmsrc1", "");
         const auto remove =
             qScopeGuard([] { std::system("ip link del fmsrc0; ip link del fmsrc9"); });
-        writeSettingsFile("[settings]\nfirstrun=1\ninterface=0\ninterfacename=fmsrc0\n");
+        writeIniFile("[settings]\nfirstrun=1\ninterface=0\ninterfacename=fmsrc0\n");
         TMainForm form;
-        QWidget *large = form.findChild<QWidget *>("LargeBox");
+        QWidget *large = child<QWidget>(&form, "LargeBox");
         QVERIFY(msUntil([&] { return showsNumbers(large); }, 3000) >= 0);
         if (!gone.isEmpty()) {
             testnet::run(gone.toStdString());
@@ -364,7 +316,7 @@ private slots:
         qInfo("figures again after %lld ms", ms);
         QVERIFY(ms >= 0);
 
-        form.findChild<QTimer *>("Timer1")->stop();  // the counts stay for the test
+        child<QTimer>(&form, "Timer1")->stop();  // the counts stay for the test
         uint32_t down, up;
         takeCounts(form, down, up);
         const testnet::Mac localMac = testnet::macOf("fmsrc0"), peerMac = testnet::macOf("fmsrc1");
@@ -385,14 +337,14 @@ private slots:
     {
         testnet::addVeth("fmsrc0", "192.0.2.1/24", "fmsrc1", "");
         const auto remove = qScopeGuard([] { std::system("ip link del fmsrc0"); });
-        writeSettingsFile("[settings]\nfirstrun=1\ninterfacename=fmsrc0\n");
+        writeIniFile("[settings]\nfirstrun=1\ninterfacename=fmsrc0\n");
         ModalCloser closer;
         TMainForm form;
         testnet::run("ip link del fmsrc0 && ip link add fmsrc0 type veth peer name fmsrc1 && "
                      "ip addr add 192.0.2.1/24 dev fmsrc0 && ip link set fmsrc0 up && "
                      "ip link set fmsrc1 up");
         testnet::FrameRecorder padis("fmsrc1", 0x8863);
-        form.findChild<QToolButton *>("ConnectionCheck")->click();
+        child<QToolButton>(&form, "ConnectionCheck")->click();
         const testnet::Mac mac = testnet::macOf("fmsrc0");
         const std::vector<testnet::Frame> sent = padis.frames();
         QCOMPARE(sent.size(), size_t(1));
@@ -405,7 +357,7 @@ private slots:
     {
         testnet::addVeth("fmsrc0", "192.0.2.1/24", "fmsrc1", "");
         const auto remove = qScopeGuard([] { std::system("ip link del fmsrc0"); });
-        writeSettingsFile("[settings]\nfirstrun=1\ninterfacename=fmsrc0\n");
+        writeIniFile("[settings]\nfirstrun=1\ninterfacename=fmsrc0\n");
         TMainForm form;
         const auto open = [&form] { return captureOpen(form); };
         QVERIFY(msUntil(open) >= 0);

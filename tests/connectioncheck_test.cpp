@@ -5,13 +5,10 @@
 #include "capturethread.h"
 #include "core.h"
 #include "meter.h"
-#include "modalcloser.h"
-#include "qttestmain.h"
-#include "testnet.h"
+#include "support.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QToolButton>
 
 #include <cstring>
@@ -46,18 +43,14 @@ class ConnectionCheckTest : public QObject
     // A window monitoring interface `number` with the given connection type.
     void start(int number, int location = 0)
     {
-        QFile ini(QStringLiteral("flowmstr.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[settings]\nfirstrun=1\ninterface=%1\nlocation=%2\n")
-                      .arg(number).arg(location).toLatin1());
-        ini.close();
+        writeIniFile(QStringLiteral("[settings]\nfirstrun=1\ninterface=%1\nlocation=%2\n")
+                         .arg(number).arg(location).toLatin1());
         closer = std::make_unique<ModalCloser>([this](QWidget *) {
             timerRanAtBox = timerRanAtBox && glyphTimer->isActive();
         });
         form = std::make_unique<TMainForm>();
-        button = form->findChild<QToolButton *>(QStringLiteral("ConnectionCheck"));
-        glyphTimer = form->findChild<QTimer *>(QStringLiteral("GlyphTimer"));
-        QVERIFY(button && glyphTimer);
+        button = child<QToolButton>(form.get(), "ConnectionCheck");
+        glyphTimer = child<QTimer>(form.get(), "GlyphTimer");
     }
 
 private slots:

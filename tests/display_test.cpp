@@ -1,9 +1,9 @@
 // The displays' arithmetic: rates, digit cells, marks, bar and hints.
 #include "display.h"
 #include "scaling.h"
+#include "support.h"
 
 #include <QTemporaryDir>
-#include <QTest>
 
 class DisplayTest : public QObject
 {
@@ -177,9 +177,9 @@ private slots:
         if (!user.isEmpty())
             qputenv(user.split('=')[0], user.split('=')[1]);
         QTemporaryDir dir;
-        QFile file(dir.filePath("flowmstr.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[settings]\n" + ini + '\n') && file.flush());
-        prepareScaling(file.fileName());
+        const QString file = dir.filePath("flowmstr.ini");
+        writeFile(file, "[settings]\n" + ini + '\n');
+        prepareScaling(file);
         QCOMPARE(qgetenv("QT_SCALE_FACTOR"), factor);
         QCOMPARE(qgetenv("QT_ENABLE_HIGHDPI_SCALING"), highDpi);
     }

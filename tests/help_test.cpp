@@ -1,23 +1,14 @@
 // Help by keyword: how the viewer resolves keywords, the help window it
 // shows, the help system's error and F1.
 #include "SimpleHTMLHelp.h"
-#include "modalcloser.h"
+#include "support.h"
 
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTemporaryDir>
-#include <QTest>
 
 namespace {
-
-void writeFile(const QString &name, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(name).path());
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 // A page long enough to scroll, with the anchor "ende" at its bottom.
 QByteArray longPage(const char *title)

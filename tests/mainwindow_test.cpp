@@ -3,11 +3,8 @@
 #include "capturethread.h"
 #include "core.h"
 #include "meter.h"
-#include "modalcloser.h"
-#include "qttestmain.h"
 #include "quitsignals.h"
-#include "readouts.h"
-#include "testnet.h"
+#include "support.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -16,40 +13,15 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 
 #include <csignal>
 #include <memory>
-
-#include <sys/fsuid.h>
 
 namespace {
 
 const QColor Fuchsia(255, 0, 255);
 const QColor Zone1(64, 64, 64), Zone2(128, 128, 128), Zone3(160, 160, 160);
 const QColor Bar(255, 0, 85);
-
-void writeFile(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-template <typename T> T *child(QWidget *form, const char *name)
-{
-    T *found = form->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
 
 QImage grabbed(QWidget *form, const char *name)
 {
@@ -75,7 +47,7 @@ class MainWindowTest : public QObject
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(dir->path()));
         if (!ini.isNull())
-            writeFile(QStringLiteral("flowmstr.ini"), ini);
+            writeIniFile(ini);
         closer = std::make_unique<ModalCloser>();
         form = std::make_unique<TMainForm>();
         child<QTimer>(form.get(), "Timer1")->stop();
@@ -179,13 +151,13 @@ private slots:
         if (directory) {
             QVERIFY(QDir().mkdir(QStringLiteral("flowmstr.ini")));
         } else {
-            writeFile(QStringLiteral("flowmstr.ini"), "[settings]\nfirstrun=1\n");
+            writeIniFile("[settings]\nfirstrun=1\n");
             QVERIFY(QFile::setPermissions(QStringLiteral("flowmstr.ini"), {}));
-            setfsuid(65534);  // root would read it anyway
+            filesAsNobody(true);
         }
         settings.firstrun = 0;
         form = std::make_unique<TMainForm>();
-        setfsuid(0);
+        filesAsNobody(false);
         QCOMPARE(closer->seen, seen);
         QCOMPARE(settings.firstrun, directory ? 1 : 0);  // the first-run flow ran
 
@@ -193,7 +165,7 @@ private slots:
         const QByteArray mended("[settings]\nfirstrun=1\nspeed=1000\n");
         QVERIFY(directory ? QDir().rmdir(QStringLiteral("flowmstr.ini"))
                           : QFile::remove(QStringLiteral("flowmstr.ini")));
-        writeFile(QStringLiteral("flowmstr.ini"), mended);
+        writeIniFile(mended);
         closer->seen.clear();
         QVERIFY(!form->close());
         QCOMPARE(closer->seen, QStringList{"Die Einstellungsdatei flowmstr.ini war beim Start nicht "

@@ -3,17 +3,14 @@
 #include "capturethread.h"
 #include "core.h"
 #include "meter.h"
-#include "modalcloser.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
-#include "qttestmain.h"
-#include "testnet.h"
+#include "support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
 
@@ -39,20 +36,6 @@ QStringList entries(const QComboBox *list)
     return names;
 }
 
-QByteArray settingsFile()
-{
-    QFile file(QStringLiteral("flowmstr.ini"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-template <typename T> T *child(QWidget *parent, const char *name)
-{
-    T *found = parent->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
 void choose(QComboBox *list, const QString &name)
 {
     const int position = list->findText(name);
@@ -72,11 +55,8 @@ class SettingsDialogTest : public QObject
     void start(int interfaceNumber, int location = 0)
     {
         QVERIFY(QDir::setCurrent(dir.path()));
-        QFile ini(QStringLiteral("flowmstr.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[settings]\nfirstrun=1\ninterface=%1\nlocation=%2\n")
-                      .arg(interfaceNumber).arg(location).toLatin1());
-        ini.close();
+        writeIniFile(QStringLiteral("[settings]\nfirstrun=1\ninterface=%1\nlocation=%2\n")
+                         .arg(interfaceNumber).arg(location).toLatin1());
         form = std::make_unique<TMainForm>();
     }
 
@@ -90,7 +70,7 @@ class SettingsDialogTest : public QObject
     void einstellungen(const std::function<void(QWidget *)> &use)
     {
         ModalCloser closer([&](QWidget *dialog) { use(dialog); });
-        form->findChild<QAction *>(QStringLiteral("Einstellungen"))->trigger();
+        child<QAction>(form.get(), "Einstellungen")->trigger();
         QCOMPARE(closer.seen, QStringList{"Orba-DSL FlowMeister - Einstellungen"});
     }
 
@@ -99,10 +79,8 @@ private slots:
     {
         registerHelpViewer(dir.path());
         testnet::addVeth("fmsset0", "192.0.2.1/24", "fmsset1", "198.51.100.1/24");
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("help")));
-        QFile page(dir.filePath(QStringLiteral("help/help.html")));
-        QVERIFY(page.open(QIODevice::WriteOnly));
-        page.write("<a name=\"zugangsumgebung\"></a><p>Zugangsumgebung</p>");
+        writeFile(dir.filePath(QStringLiteral("help/help.html")),
+                  "<a name=\"zugangsumgebung\"></a><p>Zugangsumgebung</p>");
     }
 
     void cleanup() { form.reset(); }
@@ -152,7 +130,7 @@ private slots:
             child<QPushButton>(dialog, "CancelBtn")->click();
         });
         const QByteArray number = QByteArray::number(kernelList().indexOf("fmsset0"));
-        QVERIFY(settingsFile().contains("\ninterface=" + number + "\n"));
+        QVERIFY(readFile(QStringLiteral("flowmstr.ini")).contains("\ninterface=" + number + "\n"));
         QCOMPARE(QByteArray(form->meter().record().interface), monitored);
     }
 
@@ -164,7 +142,7 @@ private slots:
         form->SetCheckState(2);
         const int generation = form->meter().generation();
         einstellungen([](QWidget *dialog) { child<QPushButton>(dialog, "OKBtn")->click(); });
-        QVERIFY(settingsFile().startsWith("[settings]\nlocation=0\n"));
+        QVERIFY(readFile(QStringLiteral("flowmstr.ini")).startsWith("[settings]\nlocation=0\n"));
         QVERIFY(form->meter().generation() > generation);
         QCOMPARE(QByteArray(form->meter().record().interface), QByteArray("fmsset0"));
         auto *button = child<QToolButton>(form.get(), "ConnectionCheck");

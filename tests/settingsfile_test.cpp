@@ -1,15 +1,12 @@
 #include "safefile.h"
 #include "settingsfile.h"
+#include "support.h"
 #include "volume.h"
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTest>
-
-#include <functional>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/fanotify.h>
@@ -17,8 +14,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-static const uid_t nobody = 65534;
 
 static QString errorOf(const std::function<void()> &action)
 {
@@ -28,36 +23,6 @@ static QString errorOf(const std::function<void()> &action)
         return e.what();
     }
     return QString();
-}
-
-// Who a child process runs as: root ignores permission bits; SetUid is user
-// nobody running a set-user-id root program.
-enum Credentials { Root, Nobody, SetUid };
-
-// Runs body in a child process that never returns into the test runner.
-static pid_t forkChild(const std::function<bool()> &body, Credentials as = Root)
-{
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    const uid_t effective = as == SetUid ? 0 : nobody;
-    if (as != Root && (setgroups(0, nullptr) || setresgid(nobody, effective, effective)
-                       || setresuid(nobody, effective, effective)))
-        _exit(2);
-    alarm(10);  // a save that hangs fails the test
-    try {
-        _exit(body() ? 0 : 1);
-    } catch (...) {
-        _exit(3);
-    }
-}
-
-// The child's exit code, or minus the signal that ended it.
-static int waitChild(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 static void setMode(const QString &path, int mode)
@@ -70,12 +35,6 @@ static int modeOf(const QString &path)
     struct stat st = {};
     stat(QFile::encodeName(path).constData(), &st);
     return st.st_mode & 07777;
-}
-
-static QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A settings file before and after a save with location 1: a Latin-1
@@ -305,7 +264,7 @@ private slots:
         const QString old = "[settings]\nlocation=1\n";
         writeSettingsFile(path, old);
         for (const QString &p : {dir.path(), path})
-            QCOMPARE(chown(QFile::encodeName(p).constData(), nobody, nobody), 0);
+            QCOMPARE(chown(QFile::encodeName(p).constData(), NobodyUid, NobodyUid), 0);
         setMode(path, fileMode);
         setMode(dir.path(), dirMode);
 
@@ -338,13 +297,11 @@ private slots:
 
         QTemporaryDir dir;
         const QString path = dir.filePath(file);
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
-        old.close();
+        writeFile(path, "old\n");
         setMode(path, mode);
         const int opened = modesOpened(dir.path(), [&] { return saveAs(path); });
         QCOMPARE(opened & ~mode, 0);
-        QVERIFY(fileBytes(path) != "old\n");
+        QVERIFY(readFile(path) != "old\n");
         QCOMPARE(modeOf(path), mode);
     }
 
@@ -408,11 +365,11 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<QString>("error");
         const QString link = "symbolischer Link", special = "keine gewöhnliche Datei";
-        QTest::newRow("user's file, root saves") << "file" << int(nobody) << 0755 << int(Root) << 0 << "";
-        QTest::newRow("read-only directory") << "file" << int(nobody) << 0555 << int(Nobody) << 0 << "";
+        QTest::newRow("user's file, root saves") << "file" << int(NobodyUid) << 0755 << int(Root) << 0 << "";
+        QTest::newRow("read-only directory") << "file" << int(NobodyUid) << 0555 << int(Nobody) << 0 << "";
         QTest::newRow("own link") << "link" << 0 << 0755 << int(Root) << 0 << "";
         QTest::newRow("foreign link") << "foreign link" << 0 << 01777 << int(Root) << 0 << link;
-        QTest::newRow("own link, set-uid") << "link" << int(nobody) << 0755 << int(SetUid) << 0 << link;
+        QTest::newRow("own link, set-uid") << "link" << int(NobodyUid) << 0755 << int(SetUid) << 0 << link;
         QTest::newRow("dangling link") << "dangling link" << 0 << 0755 << int(Root) << 0 << link;
         QTest::newRow("link to /dev/zero") << "link to /dev/zero" << 0 << 0755 << int(Root) << 0 << special;
         QTest::newRow("FIFO") << "fifo" << 0 << 0755 << int(Root) << 0 << special;
@@ -438,18 +395,16 @@ private slots:
         const QString target = entry == "file" ? ini : dir + "/real.ini";
         QVERIFY(QDir().mkdir(dir));
         const QByteArray d = QFile::encodeName(dir), t = QFile::encodeName(target);
-        QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileText(size, false)) > 0);
-        file.close();
+        writeFile(target, fileText(size, false));
         QCOMPARE(chown(t, owner, owner), 0);
         setMode(target, 0640);
         const QByteArray i = QFile::encodeName(ini);
         const char *linkTo = entry.endsWith("zero") ? "/dev/zero" : entry.startsWith("dangling") ? "missing.ini" : "real.ini";
         if (entry.contains("link"))
-            QCOMPARE(symlink(linkTo, i) | lchown(i, entry == "foreign link" ? nobody : owner, 0), 0);
+            QCOMPARE(symlink(linkTo, i) | lchown(i, entry == "foreign link" ? NobodyUid : owner, 0), 0);
         if (entry == "fifo" || entry == "directory")
             QCOMPARE(entry == "fifo" ? mkfifo(i, 0644) : mkdir(i, 0755), 0);
-        QCOMPARE(chown(d, nobody, nobody), 0);
+        QCOMPARE(chown(d, NobodyUid, NobodyUid), 0);
         setMode(dir, dirMode);
         struct stat before = {}, after = {};
         stat(t, &before);
@@ -466,7 +421,7 @@ private slots:
             return error.isEmpty() ? got.isEmpty() : got.contains(error);
         }, Credentials(as));
         QCOMPARE(waitChild(pid), 0);
-        QCOMPARE(fileBytes(target), fileText(size, error.isEmpty()));
+        QCOMPARE(readFile(target), fileText(size, error.isEmpty()));
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden), entries);
         stat(t, &after);
         QCOMPARE(QList<uint>({after.st_uid, after.st_gid, after.st_mode}),

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <mutex>
 #include <thread>
@@ -134,6 +135,18 @@ void PacketSocket::send(const Frame &frame)
     if (sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&to),
                sizeof to) != static_cast<ssize_t>(frame.size()))
         throw std::runtime_error("sendto failed");
+}
+
+bool sendUntilCounted(PacketSocket &socket, const Frame &marker,
+                      const std::function<bool()> &counted)
+{
+    for (int i = 0; i < 100 && !counted(); i++) {
+        socket.send(marker);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bool held = counted();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return held;
 }
 
 struct FrameRecorder::State {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ private:
     int fd = -1;
     int ifindex = 0;
 };
+
+// Sends `marker` every 20 ms, at most 100 times, until `counted` holds, then
+// leaves 50 ms for frames still on their way; whether `counted` held.
+bool sendUntilCounted(PacketSocket &socket, const Frame &marker,
+                      const std::function<bool()> &counted);
 
 // Records the frames of one EtherType that cross an interface, in and out,
 // on a thread of its own while it lives.

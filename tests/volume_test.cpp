@@ -1,18 +1,16 @@
 // Data volume: days and billing months in local time (Europe/Berlin here),
 // and the file that several programs share.
+#include "support.h"
 #include "volume.h"
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,29 +23,6 @@ void addTicks(VolumeBook &book, const QStringList &ticks)
         book.addTick(QDateTime::fromString(f[0], Qt::ISODateWithMs), f[1].toULongLong(),
                      f[2].toULongLong(), f.value(3).toLongLong());
     }
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-// Runs `body` in a child process, which exits with 0 when it returns true.
-pid_t inChild(const std::function<bool()> &body)
-{
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body() ? 0 : 1);
-    return pid;
-}
-
-// The child's exit code, or minus the signal that killed it.
-int waitFor(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 } // namespace
@@ -145,8 +120,8 @@ private slots:
         QFETCH(QStringList, ticks);
         QFETCH(QByteArray, after);
         QFETCH(QList<int>, damaged);
-        QFile file(path);
-        QVERIFY(before.isNull() || (file.open(QIODevice::WriteOnly) && file.write(before) && file.flush()));
+        if (!before.isNull())
+            writeFile(path, before);
         VolumeBook book;
         QString problem;
         QList<int> reported;
@@ -198,16 +173,15 @@ private slots:
     {
         QFETCH(int, limit);
         const QByteArray before("2026-05-01,5,6\n2026-05-02,1,1\n");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) && file.flush());
-        const pid_t pid = inChild([&] {
+        writeFile(path, before);
+        const pid_t pid = forkChild([&] {
             const rlimit size{rlim_t(limit), rlim_t(limit)};
             VolumeBook book;
             QString problem;
             addTicks(book, {"2026-05-02 100 0"});  // 32 bytes to write
             return setrlimit(RLIMIT_FSIZE, &size) == 0 && book.save(path, &problem);
         });
-        QCOMPARE(waitFor(pid), -SIGXFSZ);
+        QCOMPARE(waitChild(pid), -SIGXFSZ);
         QCOMPARE(readFile(path), before);
     }
 
@@ -224,9 +198,9 @@ private slots:
             }
             return ok;
         };
-        const pid_t first = inChild(writer), second = inChild(writer);
-        QCOMPARE(waitFor(first), 0);
-        QCOMPARE(waitFor(second), 0);
+        const pid_t first = forkChild(writer), second = forkChild(writer);
+        QCOMPARE(waitChild(first), 0);
+        QCOMPARE(waitChild(second), 0);
         QCOMPARE(readFile(path), QByteArray("2026-05-01,100,200\n2026-05-02,100,200\n2026-05-03,100,200\n"));
     }
 };
