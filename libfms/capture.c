@@ -61,11 +61,12 @@ static void ethernet_filter_text(const LIBFMSINFO *info, char *text, size_t size
 }
 
 /* Frames the classifier may count or report, or "" for all of them: every
-   frame is reported where verbose > 1. */
+   frame is reported where verbose > 1, and without a callback the caller
+   reads direction and nrbytes, which every frame sets anew. */
 static void filter_text(const LIBFMSINFO *info, char *text, size_t size)
 {
     text[0] = '\0';
-    if (info->verbose > 1)
+    if (info->verbose > 1 || !info->cb)
         return;
     switch (info->datalink) {
     case LINK_ETHERNET:
