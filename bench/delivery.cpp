@@ -4,7 +4,8 @@
 // root.  Prints one line of name=value pairs per measurement.
 //
 // Usage: delivery [options] cpu|latency|flood SUBJECT...
-//        delivery [options] discovery
+//        delivery [options] discovery   (also: fds before/after, threads
+//                                         before/at most/after)
 // SUBJECT: libfms             the library's capture, in this process
 //          immediate | MS     libpcap, immediate mode or that buffer timeout
 //          batch:MS           libpcap immediate mode, pausing MS after each batch
@@ -437,13 +438,20 @@ void measureDiscovery(const Options &o)
     std::memcpy(info.ownmac, mac.data(), mac.size());
     std::vector<double> ms;
     int result = 0;
+    const int fds = testnet::openFdCount(), threads = testnet::threadCount();
+    int peak = threads;
     for (int i = 0; i < o.repeats; i++) {
         int64_t start = nowNs();
         result = libfms_testodsl(&info);
         ms.push_back((nowNs() - start) / 1e6);
+        peak = std::max(peak, testnet::threadCount());
     }
+    // The sockets are closed by threads of their own, a few ms later.
+    for (int i = 0; i < 100 && testnet::threadCount() > threads; i++)
+        std::this_thread::sleep_for(10ms);
     std::sort(ms.begin(), ms.end());
-    std::printf("%s result=%d\n", spread(ms).c_str(), result);
+    std::printf("%s result=%d fds=%d/%d threads=%d/%d/%d\n", spread(ms).c_str(), result, fds,
+                testnet::openFdCount(), threads, peak, testnet::threadCount());
 }
 
 using Measure = void (*)(Subject &, Sender &, const Options &);

@@ -35,9 +35,9 @@ fi
 
 bin=${BENCH_BIN:-$root/build/bin}
 seconds=${BENCH_SECONDS:-10} repeats=${BENCH_REPEATS:-3} rates="2000 20000"
-lone=30 flood=1000000 tests=20 idle_tests=3 starts=5
+lone=30 flood=1000000 tests=20 idle_tests=3 starts=5 calls=1000
 if [ $smoke = 1 ]; then
-  seconds=0.1 repeats=1 rates=20000 lone=2 flood=2000 tests=1 idle_tests=1 starts=1
+  seconds=0.1 repeats=1 rates=20000 lone=2 flood=2000 tests=1 idle_tests=1 starts=1 calls=20
 fi
 scratch=$(mktemp -d)
 started=()
@@ -145,6 +145,7 @@ if have pppoe-server; then
     [ "$(field result "$(delivery --repeats 1 discovery)")" = 0 ] && break
   done
   connection_tests with "$tests"
+  calls_line=$(delivery --repeats "$calls" discovery)
   stop "$server"
 fi
 connection_tests without "$idle_tests"
@@ -211,6 +212,9 @@ for kind in with without; do
       "$(cell "ac $kind FlowMeister")" "$peer" "$(cell "ac $kind $peer")" "$(ratio "ac $kind FlowMeister" "ac $kind $peer")"
   done
 done
+calls_line=${calls_line:-}
+row "connection test with a concentrator, $calls in one process: ms median / max; threads before / at most / after; descriptors before / after" \
+  "$(field median_ms "$calls_line") / $(field max_ms "$calls_line"); $(field threads "$calls_line"); $(field fds "$calls_line")" "—" "—" "—"
 for peer in tcpdump nload bmon; do
   row "resident memory MB of flowmstr (median)" "$(median "rss flowmstr")" "$peer" \
     "$(median "rss $peer")" "$(ratio "rss flowmstr" "rss $peer")"

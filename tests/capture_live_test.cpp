@@ -356,6 +356,24 @@ TEST_F(Live, UnusedFramesNeverWakeTheCapture)
     }
 }
 
+// Without a callback the caller reads direction and nrbytes itself: every
+// frame reaches the classifier and sets both anew, an uncounted one too.
+TEST_F(Live, WithoutCallbackEveryFrameSetsTheRecord)
+{
+    LIBFMSINFO info = resolved(Local);
+    info.cb = nullptr;
+    testnet::PacketSocket peer(Peer);
+    Capture capture(info);
+    for (int i = 0; i < 2000 && !__atomic_load_n(&info.pd, __ATOMIC_ACQUIRE); i++)
+        std::this_thread::sleep_for(1ms);
+    peer.send(toLocal(100));
+    peer.send(testnet::etherFrame(testnet::macOf(Peer), testnet::macOf(Local), 0x0806, 60));
+    std::this_thread::sleep_for(200ms);
+    capture.cancel();
+    EXPECT_EQ(info.direction, 1);  // last came the ARP frame from our address
+    EXPECT_EQ(info.nrbytes, 0u);
+}
+
 TEST_F(Live, CancelEndsTheCaptureAndClosesIt)
 {
     LIBFMSINFO info = resolved(Local);

@@ -1,7 +1,7 @@
 // The per-frame classifier: direction, byte count, callback and diagnostic
 // lines for hand-made frames of every kind it meets.
 #include "libfms.h"
-#include "scan.h"
+#include "internal.h"
 #include "testnet.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
    Run it with -close_fd_mask=2: the verbose lines go nowhere, while the
    fuzzer's and the sanitizers' reports still reach standard error. */
 #include "libfms.h"
-#include "scan.h"
+#include "internal.h"
 
 #include <string.h>
 

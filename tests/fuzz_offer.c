@@ -1,10 +1,12 @@
-/* libFuzzer target for the connection test's offer check, a static function
-   of the library, which is therefore compiled in here.  The first six input
-   bytes are our hardware address, the rest is the frame received.  The
-   check must agree with a plain reading of RFC 2516: a PADO (code 7) sent to
-   us, holding as many payload bytes after its 20-byte header as its length
-   field (bytes 18 and 19) says. */
-#include "libfms.c"
+/* libFuzzer target for the connection test's offer check, linked with the
+   discovery part of the library.  The first six input bytes are our
+   hardware address, the rest is the frame received.  The check must agree
+   with a plain reading of RFC 2516: a PADO (code 7) sent to us, holding as
+   many payload bytes after its 20-byte header as its length field (bytes
+   18 and 19) says. */
+#include "internal.h"
+
+#include <stdlib.h>
 
 static int plain_offer(const uint8_t *frame, size_t size, const uint8_t *own)
 {

@@ -248,18 +248,31 @@ TEST_F(Discovery, WithoutNetRaw)
     }
 }
 
+// However many tests run, their sockets are closed a moment later by a few
+// threads at a time, which then end.
 TEST_F(Discovery, SocketsAreClosed)
 {
-    int fds = testnet::openFdCount();
+    std::this_thread::sleep_for(100ms);  // for the closes of earlier tests
+    const int fds = testnet::openFdCount(), threads = testnet::threadCount();
     LIBFMSINFO unknown{};
     std::strcpy(unknown.interface, "nosuchif0");
     test(unknown);
     test(session(Short));
+    int offers = 0, most = threads;
     {
         Concentrator ac(Short);
-        test(session(Short));
+        LIBFMSINFO info = session(Short, 0);
+        for (int i = 0; i < 1000; i++) {
+            offers += libfms_testodsl(&info) == 0;
+            most = std::max(most, testnet::threadCount());
+        }
     }
+    for (int i = 0; i < 100 && testnet::threadCount() > threads; i++)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(offers, 1000);
+    EXPECT_LE(most - threads, 16);  // 8 closing, a few more ending
     EXPECT_EQ(testnet::openFdCount(), fds);
+    EXPECT_EQ(testnet::threadCount(), threads);
 }
 
 } // namespace

@@ -1,0 +1,123 @@
+/*
+ * Internal to libfms: what its parts share.  The classifier (classify.c),
+ * the capture (capture.c), interface resolution (interface.c) and the PPPoE
+ * discovery test (discovery.c).
+ *
+ * Frame bytes are read only through the bounds-checked readers below: each
+ * returns 0 where the captured bytes end before what it would read.
+ */
+#ifndef LIBFMS_INTERNAL_H
+#define LIBFMS_INTERNAL_H
+
+#include "libfms.h"
+
+#include <arpa/inet.h>
+#include <pcap/pcap.h>
+#include <stdio.h>
+#include <string.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Link-layer types as libpcap reports them. */
+enum {
+    LINK_ETHERNET = 1,
+    LINK_RAW_IP = 12,        /* DLT_RAW on Linux */
+    LINK_RAW_IP_ALT = 14,    /* DLT_RAW on some BSDs */
+    LINK_RAW_IP_LT = 101,    /* LINKTYPE_RAW */
+    LINK_COOKED = 113,       /* Linux cooked capture v1 */
+    LINK_COOKED2 = 276,      /* Linux cooked capture v2 */
+};
+
+/* Ethernet (IEEE 802.3) header. */
+enum {
+    ETH_DST_OFF = 0,
+    ETH_SRC_OFF = 6,
+    ETH_TYPE_OFF = 12,
+    ETH_HDR_LEN = 14,
+    ETH_ADDR_LEN = 6,
+};
+
+/* EtherTypes. */
+enum {
+    ETHERTYPE_IPV4 = 0x0800,
+    ETHERTYPE_PPPOE_DISCOVERY = 0x8863, /* RFC 2516 */
+    ETHERTYPE_PPPOE_SESSION = 0x8864,   /* RFC 2516 */
+};
+
+/* The captured bytes of one frame. */
+struct frame {
+    const uint8_t *data;
+    uint32_t caplen;
+};
+
+static inline int has_bytes(const struct frame *f, uint32_t off, uint32_t len)
+{
+    return off <= f->caplen && len <= f->caplen - off;
+}
+
+static inline int read_u8(const struct frame *f, uint32_t off, uint8_t *out)
+{
+    if (!has_bytes(f, off, 1))
+        return 0;
+    *out = f->data[off];
+    return 1;
+}
+
+static inline int read_be16(const struct frame *f, uint32_t off, uint16_t *out)
+{
+    if (!has_bytes(f, off, 2))
+        return 0;
+    *out = (uint16_t)(f->data[off] << 8 | f->data[off + 1]);
+    return 1;
+}
+
+static inline int read_be32(const struct frame *f, uint32_t off, uint32_t *out)
+{
+    if (!has_bytes(f, off, 4))
+        return 0;
+    *out = (uint32_t)f->data[off] << 24 | (uint32_t)f->data[off + 1] << 16 |
+           (uint32_t)f->data[off + 2] << 8 | f->data[off + 3];
+    return 1;
+}
+
+static inline int equal_bytes(const struct frame *f, uint32_t off, const uint8_t *want,
+                              uint32_t len)
+{
+    return has_bytes(f, off, len) && memcmp(f->data + off, want, len) == 0;
+}
+
+/* A diagnostic line on stderr, where the record asks for them. */
+static inline void say(const LIBFMSINFO *info, const char *line)
+{
+    if (info->verbose)
+        fputs(line, stderr);
+}
+
+static inline void ipv4_text(uint32_t host_order, char text[INET_ADDRSTRLEN])
+{
+    struct in_addr a = { htonl(host_order) };
+    inet_ntop(AF_INET, &a, text, INET_ADDRSTRLEN);
+}
+
+/* The record's interface name, terminated even if the record's is not. */
+static inline void device_name(const LIBFMSINFO *info, char device[sizeof info->interface])
+{
+    snprintf(device, sizeof info->interface, "%.*s", (int)sizeof info->interface - 1,
+             info->interface);
+}
+
+/* The classifier, libpcap's frame handler: sets the record's direction and
+   nrbytes for the frame and calls its cb when the frame counts.  user is the
+   session's PLIBFMSINFO. */
+void scan_packets(u_char *user, const struct pcap_pkthdr *h, const u_char *bytes);
+
+/* A PPPoE offer (PADO) to ownmac, as complete as its length field claims. */
+int is_offer(const struct frame *f, const uint8_t *ownmac);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
