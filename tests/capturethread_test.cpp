@@ -351,6 +351,43 @@ private slots:
         QVERIFY(std::equal(mac.begin(), mac.end(), sent[0].begin() + 6));
     }
 
+    // Router advertisements that only refresh a prefix restart nothing; a new
+    // prefix (its address first tentative, then valid) restarts once.
+    void followsIpv6PrefixesFromRouterAdvertisements()
+    {
+        testnet::addVeth("fmsra0", "192.0.2.1/24", "fmsra1", "");
+        const auto remove = qScopeGuard([] { std::system("ip link del fmsra0"); });
+        testnet::run("sysctl -qw net.ipv6.conf.all.forwarding=1 net.ipv6.conf.fmsra0.accept_ra=2 "
+                     "net.ipv6.conf.fmsra1.accept_dad=0 net.ipv6.conf.fmsra0.disable_ipv6=0 "
+                     "net.ipv6.conf.fmsra1.disable_ipv6=0");
+        const QString config = dir.filePath("radvd.conf");
+        const auto advertise = [&](const char *prefix) {
+            writeFile(config, QByteArray("interface fmsra1 { AdvSendAdvert on; MinRtrAdvInterval 3; "
+                                         "MaxRtrAdvInterval 4; prefix ") + prefix + " { }; };\n");
+            return testnet::startProcess({"radvd", "-n", "-m", "stderr", "-C", config.toStdString(),
+                                          "-p", dir.filePath("radvd.pid").toStdString()});
+        };
+        const auto hasAddress = [](const char *prefix) {
+            return msUntil([&] { return std::system(("ip -6 addr show dev fmsra0 | grep -v tentative | grep -q "
+                                                      + std::string(prefix)).c_str()) == 0; }, 8000) >= 0;
+        };
+        int radvd = advertise("2001:db8:1::/64");
+        const auto stop = qScopeGuard([&] { testnet::stopProcess(radvd); });
+        QVERIFY(hasAddress("2001:db8:1:"));
+        Meter meter;
+        meter.monitor(testnet::interfaceNumber("fmsra0"), "fmsra0", 0);
+        const int generation = meter.generation();
+        QTest::qWait(10000);  // three advertisements or more
+        QCOMPARE(meter.generation(), generation);
+
+        testnet::stopProcess(radvd);
+        radvd = advertise("2001:db8:2::/64");
+        QVERIFY(hasAddress("2001:db8:2:"));
+        QTest::qWait(2000);
+        QCOMPARE(meter.generation(), generation + 2);  // one stop, one start
+        QVERIFY(meter.capture());
+    }
+
     // The link goes down and up 1000 times, each time until a capture is open
     // again: threads, descriptors and memory stay as they were.
     void downAndUpCycles()
