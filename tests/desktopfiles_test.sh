@@ -11,13 +11,9 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$1/flowmstr.1" 2>&1 >/d
 [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
 echo "ok: desktop entry, metainfo, manual page"
 
-fail=0
-while read -r what found; do
-  [ "$found" = "$2" ] || { echo "FAIL: $what names version '$found', the project $2"; fail=1; }
-done <<VERSIONS
-metainfo $(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$1/de.orbacom.flowmstr.metainfo.xml" | head -n 1)
-manual-page $(sed -n 's/^\.TH .* "FlowMeister \([^"]*\)".*/\1/p' "$1/flowmstr.1")
-debian/changelog $(dpkg-parsechangelog -l "$3" -S Version)
-VERSIONS
-[ $fail = 1 ] || echo "ok: version $2 everywhere"
-exit $fail
+versions=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$1/de.orbacom.flowmstr.metainfo.xml" | head -n 1
+  sed -n 's/^\.TH .* "FlowMeister \([^"]*\)".*/\1/p' "$1/flowmstr.1"
+  dpkg-parsechangelog -l "$3" -S Version)
+[ "$(echo $versions)" = "$2 $2 $2" ] ||
+  { echo "FAIL: metainfo, manual page, changelog name" $versions "; the project $2"; exit 1; }
+echo "ok: version $2 everywhere"
