@@ -11,6 +11,7 @@ packages=(
   fonts-urw-base35 iproute2 util-linux pppoe
   xvfb xauth xdotool imagemagick
   libcap2-bin patchelf desktop-file-utils appstream man-db dpkg-dev file
+  debhelper lintian git
 )
 
 missing=()

@@ -17,6 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 sender=
 trap '[ -z "$sender" ] || kill $sender 2>/dev/null; rm -rf "$scratch"' EXIT
+trap 'exit 130' INT TERM HUP
 chmod 755 "$scratch"
 . "$here/testuser.sh"
 
