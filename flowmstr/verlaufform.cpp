@@ -154,6 +154,7 @@ void TVerlaufForm::showVolume()
         for (int column = 0; column < 3; ++column)
             ui.Monate->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
+    ui.Monate->resizeColumnsToContents();
 }
 
 static QString eventText(const LineEvent &e)
