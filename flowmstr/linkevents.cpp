@@ -2,6 +2,8 @@
 
 #include "safefile.h"
 
+#include <cstdlib>
+
 static constexpr int KeptLines = 10000;
 static constexpr int KeptDays = 400;
 
@@ -19,8 +21,12 @@ static QByteArray field(const QString &text)
 
 QByteArray eventLine(const LineEvent &event)
 {
-    return event.time.toOffsetFromUtc(event.time.offsetFromUtc()).toString(Qt::ISODate).toLatin1()
-           + ',' + field(event.keyword) + ',' + field(event.interface) + ',' + field(event.detail)
+    // The offset always, also where it is zero ("+00:00", never "Z").
+    const int offset = event.time.offsetFromUtc() / 60;
+    const QString time = event.time.toString(u"yyyy-MM-ddTHH:mm:ss")
+                         + QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60,
+                                             std::abs(offset) % 60);
+    return time.toLatin1() + ',' + field(event.keyword) + ',' + field(event.interface) + ',' + field(event.detail)
            + '\n';
 }
 

@@ -72,7 +72,7 @@ void Verlauf::sampled(const MeterSample &sample)
     if (sample.measuring && downSince) {
         const QDateTime back = sample.time.addMSecs(-sample.elapsedMs);
         record("up", engine.interfaceName(),
-               QStringLiteral("Messung wieder nach %1").arg(durationText(downSince->secsTo(back))), back);
+               QStringLiteral("Messung wieder nach %1").arg(durationText((downSince->msecsTo(back) + 500) / 1000)), back);
         downSince.reset();
     }
     if (window)

@@ -150,6 +150,8 @@ private slots:
         QTest::newRow("commas and quotes quoted")
             << QByteArray() << QStringList{"2026-05-01T10:00:00+02:00", "test-ok", "a,b", "sagt \"ja\""} << QByteArray()
             << QByteArray("2026-05-01T10:00:00+02:00,test-ok,\"a,b\",\"sagt \"\"ja\"\"\"") << 1 << QString("0 0");
+        QTest::newRow("offset zero written as such") << QByteArray() << QStringList{"2026-05-01T08:00:00+00:00", "start", "", ""}
+            << QByteArray("2026-05-01T08:00:00+00:00,start,,") << QByteArray() << 1 << QString("0 0");
         QTest::newRow("older than 400 days dropped") << QByteArray("2025-03-01T10:00:00+01:00,start,,x\n2025-04-01T10:00:00+02:00,start,,y\n")
             << QStringList{"2026-05-01T10:00:00+02:00", "stop", "", "z"} << QByteArray("2025-04-01T10:00:00+02:00,start,,y")
             << QByteArray("2026-05-01T10:00:00+02:00,stop,,z") << 2 << QString("0 0");
