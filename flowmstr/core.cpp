@@ -10,6 +10,7 @@
 #include "platform.h"
 #include "settings.h"
 #include "SimpleHTMLHelp.h"
+#include "verlauf.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -27,7 +28,7 @@ Settings settings;
 TMainForm::TMainForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Popup(new QMenu(this)), Timer1(new QTimer(this)), GlyphTimer(new QTimer(this)),
-      engine(new Meter(systemCaptureSource(), this)),
+      engine(new Meter(systemCaptureSource(), this)), verlauf(new Verlauf(*engine, settings, this)),
       Glyphs(imageList(QStringLiteral(":/images/glyphs.png"), QSize(18, 18), true)),
       LargeNumbers(imageList(QStringLiteral(":/images/largenumbers.png"), QSize(16, 22))),
       SmallNumbers(imageList(QStringLiteral(":/images/smallnumbers.png"), QSize(10, 14)))
@@ -37,7 +38,7 @@ TMainForm::TMainForm(QWidget *parent)
     applyFormFont(this);
     ui.Image1->setPixmap(transparentPixmap(QStringLiteral(":/images/logo.png")));
     ui.Image2->setPixmap(transparentPixmap(QStringLiteral(":/images/productname.png")));
-    Popup->addActions({ui.OnTop, ui.Einstellungen, ui.Hilfe1, ui.N1, ui.Schliessen});
+    Popup->addActions({ui.OnTop, ui.Einstellungen, ui.Verlauf1, ui.Hilfe1, ui.N1, ui.Schliessen});
     // Under Wayland alone the item has no effect; its hint says why.
     if (const QString hint = onTopHint(QGuiApplication::platformName()); !hint.isEmpty()) {
         ui.OnTop->setToolTip(hint);
@@ -65,6 +66,7 @@ void TMainForm::connectHandlers()
             [this](QPoint at) { Popup->popup(mapToGlobal(at)); });
     connect(ui.OnTop, &QAction::triggered, this, &TMainForm::OnTopClick);
     connect(ui.Einstellungen, &QAction::triggered, this, &TMainForm::EinstellungenClick);
+    connect(ui.Verlauf1, &QAction::triggered, this, &TMainForm::Verlauf1Click);
     connect(ui.Hilfe1, &QAction::triggered, this, &TMainForm::Hilfe1Click);
     connect(ui.Schliessen, &QAction::triggered, this, &TMainForm::SchliessenClick);
     connect(ui.LargeBox, &PaintBox::clicked, this, &TMainForm::LargeBoxClick);
@@ -79,9 +81,13 @@ void TMainForm::connectHandlers()
     connect(Timer1, &QTimer::timeout, this, &TMainForm::SecondTimer);
     connect(GlyphTimer, &QTimer::timeout, this, &TMainForm::GlyphTimerTimer);
     connect(qApp, &QCoreApplication::aboutToQuit, engine, [this] { engine->saveVolume(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, verlauf, &Verlauf::programEnds);
     connect(engine, &Meter::sampled, this, [this] {
-        if (engine->measuring())
+        if (engine->measuring()) {
             showMeasuring();
+            tellReadouts(QStringLiteral("Download %1 kbit/s").arg(engine->downloadRate()),
+                         QStringLiteral("Upload %1 kbit/s").arg(engine->uploadRate()));
+        }
         DrawNumbers();
         ui.Gauge->repaint();
     });
@@ -157,6 +163,11 @@ void TMainForm::OnTopClick()
     setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
     show();  // new window flags hide the window
     settings.stayontop = onTop ? 1 : 0;
+}
+
+void TMainForm::Verlauf1Click()
+{
+    verlauf->showWindow();
 }
 
 void TMainForm::Hilfe1Click()
@@ -288,6 +299,7 @@ void TMainForm::ConnectionCheckClick()
     engine->linkChanged();  // a redial not yet followed: the test uses the new record
     LIBFMSINFO record = engine->record();
     const int result = libfms_testodsl(&record);
+    verlauf->connectionTested(result == 0);
     SetCheckState(result == 0 ? 3 : 2);
     GlyphTimer->start();  // the five seconds run from now, message boxes or not
     if (result == 0)
@@ -347,6 +359,18 @@ void TMainForm::showProblem(CaptureProblem problem)
     const QString reason = notMeasuringHint(problem, subject, QCoreApplication::applicationFilePath());
     ui.LargeBox->setToolTip(reason);
     ui.SmallBox->setToolTip(reason);
+    tellReadouts(reason.section(u'\n', 0, 0), reason.section(u'\n', 0, 0));
     DrawNumbers();
     ui.Gauge->update();
+}
+
+// Screen readers hear the readouts' figures (a new name is announced); the
+// gauge tells the download.
+void TMainForm::tellReadouts(const QString &download, const QString &upload)
+{
+    const std::pair<QWidget *, QString> told[] = {
+        {ui.LargeBox, download}, {ui.SmallBox, upload}, {ui.Gauge, download}};
+    for (const auto &[widget, text] : told)
+        if (widget->accessibleName() != text)
+            widget->setAccessibleName(text);
 }

@@ -10,6 +10,7 @@
 
 class Meter;
 class QMenu;
+class Verlauf;
 class QTimer;
 enum class CaptureProblem;
 
@@ -66,18 +67,21 @@ private:
     void LargeBoxClick();
     void EinstellungenClick();
     void OnTopClick();
+    void Verlauf1Click();
     void Hilfe1Click();
     void SchliessenClick();
     void InterfaceMoved(int32_t number, const QString &name);
     bool closeUnsaved(const QString &error, const QString &consequence);
     void showMeasuring();
     void showProblem(CaptureProblem problem);
+    void tellReadouts(const QString &download, const QString &upload);
 
     Ui::TMainForm ui;
     QMenu *Popup;
     QTimer *Timer1;
     QTimer *GlyphTimer;
     Meter *engine;
+    Verlauf *verlauf;
     QList<QPixmap> Glyphs;
     QList<QPixmap> LargeNumbers;
     QList<QPixmap> SmallNumbers;

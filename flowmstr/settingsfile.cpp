@@ -82,6 +82,7 @@ void readSettings(const IniText &ini, Settings &s, QPoint &topLeft)
     s.stayontop = readKey(ini, "stayontop", s.stayontop);
     s.monthstart = readKey(ini, "monthstart", s.monthstart);
     s.scale = readKey(ini, "scale", s.scale);
+    s.monthlimit = readKey(ini, "monthlimit", s.monthlimit);
 }
 
 void writeSettings(IniText &ini, const Settings &s, QPoint topLeft)
@@ -94,4 +95,7 @@ void writeSettings(IniText &ini, const Settings &s, QPoint topLeft)
     writeKey(ini, "top", topLeft.y());
     writeKey(ini, "left", topLeft.x());
     writeKey(ini, "stayontop", s.stayontop);
+    // A file without an allowance keeps the lines it always had.
+    if (s.monthlimit != 0 || ini.value(settingsSection, QStringLiteral("monthlimit")))
+        writeKey(ini, "monthlimit", s.monthlimit);
 }

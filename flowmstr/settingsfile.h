@@ -19,7 +19,8 @@ struct Settings {
     int32_t speed = 768;    // line's maximum speed, kbit/s (read only)
     int32_t debuglevel = 0; // diagnostics level (read only)
     int32_t stayontop = 1;
-    int32_t monthstart = 1; // day the billing month starts, 1 to 28 (read only)
+    int32_t monthstart = 1; // day the billing month starts, 1 to 31 (read only)
+    int32_t monthlimit = 0; // the month's allowance in MB, 0: none
     int32_t scale = 1;      // windows this many times their size, 1 to 4 (read only)
 };
 

@@ -11,12 +11,20 @@
 // is neither read nor replaced.  Symbolic links are never followed.
 static const FileRules volumeRules{4 * 1024 * 1024, Links::Refused};
 
+// Day `monthStart` of the month that holds `date`, or the month's last day
+// when it is shorter.
+static QDate startInMonth(QDate date, int monthStart)
+{
+    const QDate first(date.year(), date.month(), 1);
+    return first.addDays(std::min(monthStart, first.daysInMonth()) - 1);
+}
+
 QDate billingMonthStart(QDate today, int monthStart)
 {
-    if (monthStart < 1 || monthStart > 28)
+    if (monthStart < 1 || monthStart > 31)
         monthStart = 1;
-    const QDate thisMonth(today.year(), today.month(), monthStart);
-    return today >= thisMonth ? thisMonth : thisMonth.addMonths(-1);
+    const QDate thisMonth = startInMonth(today, monthStart);
+    return today >= thisMonth ? thisMonth : startInMonth(today.addMonths(-1), monthStart);
 }
 
 static bool isNumber(const QByteArray &field)

@@ -30,7 +30,8 @@ struct DayVolume {
 using VolumeDays = std::map<QDate, DayVolume>;
 
 // First day of the billing month that holds `today`, the month starting on
-// day `monthStart` (1 to 28; any other value counts as 1).
+// day `monthStart` (1 to 31, in shorter months on their last day; any other
+// value counts as 1).
 QDate billingMonthStart(QDate today, int monthStart);
 
 // The days of a volume file's text; `damaged` gets the numbers (from 1) of

@@ -410,7 +410,7 @@ private slots:
     // every five minutes and when the window closes.
     void volume()
     {
-        start("[settings]\nfirstrun=1\ninterface=0\nmonthstart=31\n");
+        start("[settings]\nfirstrun=1\ninterface=0\nmonthstart=32\n");
         tick(125000, 2500);
         tick(0, 500, 300000);
         const QDate today = QDate::currentDate();

@@ -63,7 +63,7 @@ private slots:
         QTest::newRow("month start 15, on it") << 15
             << QStringList{"2026-01-14 1 1", "2026-01-15 10 10"}
             << QDate(2026, 1, 15) << QDate(2026, 1, 15) << QList<qulonglong>{10, 10, 10, 10, 0};
-        QTest::newRow("month start 31 counts as 1") << 31
+        QTest::newRow("month start 32 counts as 1") << 32
             << QStringList{"2026-01-31 1 1", "2026-02-01 10 10", "2026-02-28 100 100"}
             << QDate(2026, 2, 28) << QDate(2026, 2, 1) << QList<qulonglong>{100, 100, 110, 110, 0};
         QTest::newRow("clocks go forward") << 1
