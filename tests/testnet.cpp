@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -138,6 +139,12 @@ Frame ipv6Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *d
     return f;
 }
 
+Frame ipFrame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp, size_t size)
+{
+    return std::strchr(srcIp, ':') ? ipv6Frame(dst, src, srcIp, dstIp, size)
+                                   : ipv4Frame(dst, src, srcIp, dstIp, size);
+}
+
 Frame withoutEthernet(const Frame &frame)
 {
     return Frame(frame.begin() + 14, frame.end());
@@ -194,8 +201,14 @@ void PacketSocket::send(const Frame &frame)
 bool sendUntilCounted(PacketSocket &socket, const Frame &marker,
                       const std::function<bool()> &counted)
 {
+    return sendUntilCounted([&] { socket.send(marker); }, counted);
+}
+
+bool sendUntilCounted(const std::function<void()> &sendMarker,
+                      const std::function<bool()> &counted)
+{
     for (int i = 0; i < 100 && !counted(); i++) {
-        socket.send(marker);
+        sendMarker();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const bool held = counted();

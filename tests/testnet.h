@@ -47,6 +47,9 @@ Frame ipv4Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *d
 Frame ipv6Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp,
                 size_t size, uint8_t next = 17);
 
+// An IPv6 frame where the addresses are IPv6 ones, else an IPv4 frame.
+Frame ipFrame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp, size_t size);
+
 // The packet inside an Ethernet frame, as a raw-IP link carries it.
 Frame withoutEthernet(const Frame &frame);
 
@@ -85,6 +88,9 @@ private:
 // Sends `marker` every 20 ms, at most 100 times, until `counted` holds, then
 // leaves 50 ms for frames still on their way; whether `counted` held.
 bool sendUntilCounted(PacketSocket &socket, const Frame &marker,
+                      const std::function<bool()> &counted);
+// The same with any way of sending the marker.
+bool sendUntilCounted(const std::function<void()> &sendMarker,
                       const std::function<bool()> &counted);
 
 // Records the frames of one EtherType that cross an interface, in and out,
