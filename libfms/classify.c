@@ -52,15 +52,6 @@ static const char *in_out(const LIBFMSINFO *info)
     return info->direction ? "out" : "in";
 }
 
-int in_prefix(const struct ipv6_prefix *prefix, const uint8_t *addr)
-{
-    unsigned whole = prefix->len / 8, rest = prefix->len % 8;
-    uint8_t mask = (uint8_t)(0xff00 >> rest);
-
-    return memcmp(prefix->net, addr, whole) == 0 &&
-           (rest == 0 || ((prefix->net[whole] ^ addr[whole]) & mask) == 0);
-}
-
 static int is_local_ipv6(const struct own_ipv6 *own, const uint8_t *addr)
 {
     unsigned i;
@@ -185,7 +176,8 @@ static void scan_raw_ipv4(PLIBFMSINFO info, const struct frame *f, uint32_t ip_o
 
 /* A frame whose IPv6 header starts at ip_off; going out when it comes from
    one of the interface's addresses. */
-static void scan_raw_ipv6(struct scan_session *s, const struct frame *f, uint32_t ip_off, uint32_t len)
+static void scan_raw_ipv6(struct scan_session *s, const struct frame *f, uint32_t ip_off,
+                          uint32_t len)
 {
     PLIBFMSINFO info = s->info;
     uint8_t src[IPV6_ADDR_LEN];

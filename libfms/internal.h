@@ -152,8 +152,17 @@ struct scan_session {
 enum { LOCAL_IPV6_CLASSES = 5 };
 extern const struct ipv6_prefix local_ipv6[LOCAL_IPV6_CLASSES];
 
-/* Whether addr lies inside the prefix. */
-int in_prefix(const struct ipv6_prefix *prefix, const uint8_t *addr);
+/* Whether addr lies inside the prefix.  Byte by byte: most addresses
+   differ from most prefixes in the first. */
+static inline int in_prefix(const struct ipv6_prefix *prefix, const uint8_t *addr)
+{
+    unsigned i, whole = prefix->len / 8, rest = prefix->len % 8;
+
+    for (i = 0; i < whole; i++)
+        if (prefix->net[i] != addr[i])
+            return 0;
+    return rest == 0 || ((prefix->net[whole] ^ addr[whole]) & (uint8_t)(0xff00 >> rest)) == 0;
+}
 
 /* Fills own with the IPv6 addresses and prefixes of the named interface;
    leaves it empty where they cannot be read. */
