@@ -16,7 +16,9 @@
 //                        namespace with its own veth pair)
 //          --rate N (20000 frames/s)  --seconds S (10)  --lone N (30)
 //          --gap MS (337.3)  --frames N (1000000)  --repeats N (20)
-//          --source IP (198.51.100.7; one of 192.0.2.0/24 is never counted)
+//          --source IP (198.51.100.7; one of 192.0.2.0/24 is never counted;
+//                      an IPv6 one sends IPv6 frames to 2001:db8:1::1, and
+//                      one of 2001:db8:1::/64 is never counted)
 #include "libfms.h"
 #include "testnet.h"
 
@@ -43,7 +45,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr size_t FrameSize = 142;
-constexpr size_t SeqOffset = 42;  // inside the first 64 bytes
+// Inside the first 64 bytes; in an IPv6 frame they overwrite the end of the
+// destination address, which a download is not counted by.
+constexpr size_t SeqOffset = 42;
 constexpr size_t MagicOffset = 50;
 constexpr char Magic[] = "FMSB";
 
@@ -316,8 +320,11 @@ class Sender {
 public:
     explicit Sender(const Options &o)
         : peer(o.peer),
-          frame(testnet::ipv4Frame(testnet::macOf(o.capture), testnet::macOf(o.peer),
-                                   o.source.c_str(), "192.0.2.1", FrameSize))
+          frame(testnet::ipFrame(testnet::macOf(o.capture), testnet::macOf(o.peer),
+                                 o.source.c_str(),
+                                 o.source.find(':') != std::string::npos ? "2001:db8:1::1"
+                                                                         : "192.0.2.1",
+                                 FrameSize))
     {
         std::memcpy(frame.data() + MagicOffset, Magic, 4);
     }
@@ -508,6 +515,7 @@ int run(int argc, char **argv)
         if (!testnet::enterPrivateNamespace())
             throw std::runtime_error("needs root (a private network namespace)");
         testnet::addVeth(o.capture, "192.0.2.1/24", o.peer, "");
+        testnet::addIpv6(o.capture, "2001:db8:1::1/64");
     }
     std::string command = argv[1];
     if (command == "discovery") {

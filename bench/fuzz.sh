@@ -27,7 +27,7 @@ fuzz() {  # NAME OPTION...
                  name, runs, ms / 1000, runs * 1000 / (ms ? ms : 1), cov, corpus }' "$log"
 }
 
-fuzz fuzz_classify -max_len=128
+fuzz fuzz_classify -max_len=128 -dict="$top/tests/fuzz_classify.dict"
 fuzz fuzz_offer -max_len=1526
 # Reading and saving text allocates much: for speed no allocation stacks
 # are kept and freed memory is held back less long (8 MB).

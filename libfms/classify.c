@@ -18,6 +18,27 @@ enum {
     IPV4_PLAIN_VER_IHL = 0x45, /* version 4, 20-byte header */
 };
 
+/* IPv6 header (RFC 8200), offsets from its start.  Extension headers follow
+   it, so the addresses sit at fixed offsets whatever they are. */
+enum {
+    IPV6_VERSION_OFF = 0, /* the high nibble */
+    IPV6_NEXT_OFF = 6,
+    IPV6_HOP_LIMIT_OFF = 7,
+    IPV6_SRC_OFF = 8,
+    IPV6_DST_OFF = 24,
+    IPV6_HDR_LEN = 40,
+    IPV6_VERSION = 6,
+};
+
+/* fe80::/10 (RFC 4291), ff00::/8 (RFC 4291), fc00::/7 (RFC 4193), ::, ::1. */
+const struct ipv6_prefix local_ipv6[LOCAL_IPV6_CLASSES] = {
+    { { 0xfe, 0x80 }, 10 },
+    { { 0xff }, 8 },
+    { { 0xfc }, 7 },
+    { { 0 }, 128 },
+    { { [15] = 1 }, 128 },
+};
+
 /* Linux cooked capture headers: their length and where the protocol sits. */
 enum {
     SLL_HDR_LEN = 16,
@@ -29,6 +50,36 @@ enum {
 static const char *in_out(const LIBFMSINFO *info)
 {
     return info->direction ? "out" : "in";
+}
+
+static int is_local_ipv6(const struct own_ipv6 *own, const uint8_t *addr)
+{
+    unsigned i;
+
+    for (i = 0; i < LOCAL_IPV6_CLASSES; i++)
+        if (in_prefix(&local_ipv6[i], addr))
+            return 1;
+    for (i = 0; i < own->prefixes; i++)
+        if (in_prefix(&own->prefix[i], addr))
+            return 1;
+    return 0;
+}
+
+static int is_own_ipv6(const struct own_ipv6 *own, const uint8_t *addr)
+{
+    unsigned i;
+
+    for (i = 0; i < own->addrs; i++)
+        if (memcmp(own->addr[i], addr, IPV6_ADDR_LEN) == 0)
+            return 1;
+    return 0;
+}
+
+static int is_ipv6(const struct frame *f, uint32_t ip_off)
+{
+    uint8_t version;
+
+    return read_u8(f, ip_off + IPV6_VERSION_OFF, &version) && version >> 4 == IPV6_VERSION;
 }
 
 /* IPv4 inside an Ethernet frame; the header starts at ETH_HDR_LEN. */
@@ -56,8 +107,33 @@ static void scan_ethernet_ipv4(PLIBFMSINFO info, const struct frame *f, uint32_t
     }
 }
 
-static void scan_ethernet(PLIBFMSINFO info, const struct frame *f, uint32_t len)
+/* IPv6 inside an Ethernet frame; the header starts at ETH_HDR_LEN. */
+static void scan_ethernet_ipv6(struct scan_session *s, const struct frame *f, uint32_t len)
 {
+    PLIBFMSINFO info = s->info;
+    uint8_t src[IPV6_ADDR_LEN], dst[IPV6_ADDR_LEN], hop_limit, next;
+    char src_text[INET6_ADDRSTRLEN], dst_text[INET6_ADDRSTRLEN];
+
+    if (!read_bytes(f, ETH_HDR_LEN + IPV6_SRC_OFF, src, IPV6_ADDR_LEN) ||
+        !read_bytes(f, ETH_HDR_LEN + IPV6_DST_OFF, dst, IPV6_ADDR_LEN) ||
+        !read_u8(f, ETH_HDR_LEN + IPV6_HOP_LIMIT_OFF, &hop_limit) ||
+        !read_u8(f, ETH_HDR_LEN + IPV6_NEXT_OFF, &next))
+        return;
+
+    if (info->countall || !is_local_ipv6(&s->own6, info->direction ? dst : src))
+        info->nrbytes = len;
+
+    if (info->verbose) {
+        inet_ntop(AF_INET6, src, src_text, sizeof src_text);
+        inet_ntop(AF_INET6, dst, dst_text, sizeof dst_text);
+        fprintf(stderr, "ETH IPv6(%s) %s -> %s, HopLimit %u, Next %u, TotalLen %u\n",
+                in_out(info), src_text, dst_text, hop_limit, next, len);
+    }
+}
+
+static void scan_ethernet(struct scan_session *s, const struct frame *f, uint32_t len)
+{
+    PLIBFMSINFO info = s->info;
     uint16_t type;
     uint8_t ver_ihl;
 
@@ -69,6 +145,8 @@ static void scan_ethernet(PLIBFMSINFO info, const struct frame *f, uint32_t len)
     if (type == ETHERTYPE_IPV4 && read_u8(f, ETH_HDR_LEN + IPV4_VER_IHL_OFF, &ver_ihl) &&
         ver_ihl == IPV4_PLAIN_VER_IHL) {
         scan_ethernet_ipv4(info, f, len);
+    } else if (type == ETHERTYPE_IPV6 && is_ipv6(f, ETH_HDR_LEN)) {
+        scan_ethernet_ipv6(s, f, len);
     } else if ((type == ETHERTYPE_PPPOE_DISCOVERY || type == ETHERTYPE_PPPOE_SESSION) &&
                (info->direction || equal_bytes(f, ETH_DST_OFF, info->ownmac, ETH_ADDR_LEN))) {
         if (info->verbose)
@@ -96,18 +174,51 @@ static void scan_raw_ipv4(PLIBFMSINFO info, const struct frame *f, uint32_t ip_o
     info->nrbytes = len - ip_off;
 }
 
-static void scan_cooked(PLIBFMSINFO info, const struct frame *f, uint32_t hdr_len,
+/* A frame whose IPv6 header starts at ip_off; going out when it comes from
+   one of the interface's addresses. */
+static void scan_raw_ipv6(struct scan_session *s, const struct frame *f, uint32_t ip_off,
+                          uint32_t len)
+{
+    PLIBFMSINFO info = s->info;
+    uint8_t src[IPV6_ADDR_LEN];
+
+    if (!has_bytes(f, ip_off, IPV6_HDR_LEN) || len <= ip_off || !is_ipv6(f, ip_off))
+        return;
+    if (!read_bytes(f, ip_off + IPV6_SRC_OFF, src, IPV6_ADDR_LEN))
+        return;
+
+    info->direction = is_own_ipv6(&s->own6, src);
+    if (info->verbose)
+        fprintf(stderr, "RAW IPv6(%s) TotalLen %u\n", in_out(info), len - ip_off);
+    info->nrbytes = len - ip_off;
+}
+
+/* A raw-IP link: the version nibble tells IPv6 from IPv4. */
+static void scan_raw(struct scan_session *s, const struct frame *f, uint32_t len)
+{
+    if (is_ipv6(f, 0))
+        scan_raw_ipv6(s, f, 0, len);
+    else
+        scan_raw_ipv4(s->info, f, 0, len);
+}
+
+static void scan_cooked(struct scan_session *s, const struct frame *f, uint32_t hdr_len,
                         uint32_t proto_off, uint32_t len)
 {
     uint16_t proto;
 
-    if (read_be16(f, proto_off, &proto) && proto == ETHERTYPE_IPV4)
-        scan_raw_ipv4(info, f, hdr_len, len);
+    if (!read_be16(f, proto_off, &proto))
+        return;
+    if (proto == ETHERTYPE_IPV4)
+        scan_raw_ipv4(s->info, f, hdr_len, len);
+    else if (proto == ETHERTYPE_IPV6)
+        scan_raw_ipv6(s, f, hdr_len, len);
 }
 
 void scan_packets(u_char *user, const struct pcap_pkthdr *h, const u_char *bytes)
 {
-    PLIBFMSINFO info = (PLIBFMSINFO)user;
+    struct scan_session *s = (struct scan_session *)user;
+    PLIBFMSINFO info = s->info;
     struct frame f = { bytes, h->caplen };
 
     /* On a busy link the loop may never wait for frames: a cancellation of
@@ -120,18 +231,18 @@ void scan_packets(u_char *user, const struct pcap_pkthdr *h, const u_char *bytes
 
     switch (info->datalink) {
     case LINK_ETHERNET:
-        scan_ethernet(info, &f, h->len);
+        scan_ethernet(s, &f, h->len);
         break;
     case LINK_RAW_IP:
     case LINK_RAW_IP_ALT:
     case LINK_RAW_IP_LT:
-        scan_raw_ipv4(info, &f, 0, h->len);
+        scan_raw(s, &f, h->len);
         break;
     case LINK_COOKED:
-        scan_cooked(info, &f, SLL_HDR_LEN, SLL_PROTO_OFF, h->len);
+        scan_cooked(s, &f, SLL_HDR_LEN, SLL_PROTO_OFF, h->len);
         break;
     case LINK_COOKED2:
-        scan_cooked(info, &f, SLL2_HDR_LEN, SLL2_PROTO_OFF, h->len);
+        scan_cooked(s, &f, SLL2_HDR_LEN, SLL2_PROTO_OFF, h->len);
         break;
     }
 

@@ -1,9 +1,11 @@
 /*
  * libfms: interface resolution.  The kernel's IPv4 interface list and the
- * ioctls that give an entry's hardware address, address and netmask.
+ * ioctls that give an entry's hardware address, address and netmask; the
+ * IPv6 addresses and prefixes of an interface.
  */
 #include "internal.h"
 
+#include <ifaddrs.h>
 #include <net/if.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -106,4 +108,71 @@ LIBFMS_API int libfms_interfaceinfo(PLIBFMSINFO info)
     result = resolve_interface(fd, info);
     close(fd);
     return result;
+}
+
+/* The network of an address and its netmask. */
+static struct ipv6_prefix prefix_of(const uint8_t *addr, const uint8_t *mask)
+{
+    struct ipv6_prefix p = { { 0 }, 0 };
+    unsigned i;
+
+    for (i = 0; i < IPV6_ADDR_LEN; i++) {
+        p.net[i] = addr[i] & mask[i];
+        p.len += (unsigned)__builtin_popcount(mask[i]);
+    }
+    return p;
+}
+
+static int contains(const struct ipv6_prefix *outer, const struct ipv6_prefix *inner)
+{
+    return outer->len <= inner->len && in_prefix(outer, inner->net);
+}
+
+/* Whether all of p is local already: in a local class or a prefix kept. */
+static int is_covered(const struct own_ipv6 *own, const struct ipv6_prefix *p)
+{
+    unsigned i;
+
+    for (i = 0; i < LOCAL_IPV6_CLASSES; i++)
+        if (contains(&local_ipv6[i], p))
+            return 1;
+    for (i = 0; i < own->prefixes; i++)
+        if (contains(&own->prefix[i], p))
+            return 1;
+    return 0;
+}
+
+/* Adds an address and its prefix, each while there is room.  A prefix is
+   kept once (temporary addresses share theirs) and not at all where it is
+   local anyway (fe80::/64). */
+static void add_own_ipv6(struct own_ipv6 *own, const struct sockaddr_in6 *addr,
+                         const struct sockaddr_in6 *mask)
+{
+    static const uint8_t host_mask[IPV6_ADDR_LEN] = {
+        0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+        0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+    };
+    const uint8_t *a = addr->sin6_addr.s6_addr;
+    struct ipv6_prefix p = prefix_of(a, mask ? mask->sin6_addr.s6_addr : host_mask);
+
+    if (own->addrs < OWN_IPV6_MAX)
+        memcpy(own->addr[own->addrs++], a, IPV6_ADDR_LEN);
+    if (own->prefixes < OWN_IPV6_MAX && !is_covered(own, &p))
+        own->prefix[own->prefixes++] = p;
+}
+
+/* getifaddrs: one call without privileges that gives each address with its
+   netmask, the prefix the kernel routes on-link; it runs once a capture. */
+void learn_own_ipv6(const char *device, struct own_ipv6 *own)
+{
+    struct ifaddrs *all, *a;
+
+    memset(own, 0, sizeof *own);
+    if (getifaddrs(&all) != 0)
+        return;
+    for (a = all; a; a = a->ifa_next)
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET6 && strcmp(a->ifa_name, device) == 0)
+            add_own_ipv6(own, (const struct sockaddr_in6 *)a->ifa_addr,
+                         (const struct sockaddr_in6 *)a->ifa_netmask);
+    freeifaddrs(all);
 }

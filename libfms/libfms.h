@@ -90,6 +90,9 @@ LIBFMS_STATIC_ASSERT(sizeof(PPPoETag) == 1504, "PPPoETag size");
 
 /*
  * Captures on info->interface and calls info->cb for every counted frame.
+ * The interface's IPv6 addresses and on-link prefixes (up to 16 of each)
+ * are read once, as the capture starts: they tell local IPv6 traffic from
+ * internet traffic, and on raw-IP links the direction.
  * Blocks while the capture runs; end it by cancelling the calling thread,
  * which closes the capture.  Never returns 0:
  *   -1 info is NULL

@@ -356,6 +356,66 @@ TEST_F(Live, UnusedFramesNeverWakeTheCapture)
     }
 }
 
+// Dual stack: IPv4 and IPv6 internet frames of 60 to 1514 bytes count at
+// their wire length, per direction, on a veth pair and on a tun device (raw
+// IP); LAN IPv6 (link-local, unique-local, own prefix, mDNS) counts on the
+// veth pair only with countall, on the tun always.
+TEST_F(Live, CountsIpv6InternetTraffic)
+{
+    testnet::addVeth("fmsv6a", "198.18.0.1/24", "fmsv6b", "");
+    testnet::addIpv6("fmsv6a", "2001:db8:1::1/64");
+    testnet::addIpv6("fmsv6b", "2001:db8:1::2/64");
+    testnet::Tun tun("fmstun0", "198.18.1.1/24", "2001:db8:5::1/64");
+    std::this_thread::sleep_for(100ms);  // the kernel's multicast reports are over
+    const testnet::Mac own = testnet::macOf("fmsv6a"), peer = testnet::macOf("fmsv6b");
+    testnet::PacketSocket in("fmsv6b"), out("fmsv6a");
+    struct Case {
+        const char *interface, *ip4, *ip6;
+        int countall;
+        bool withLan, lanCounts;
+    } cases[] = {
+        {"fmsv6a", "198.18.0.1", "2001:db8:1::1", 0, false, false},
+        {"fmsv6a", "198.18.0.1", "2001:db8:1::1", 0, true, false},
+        {"fmsv6a", "198.18.0.1", "2001:db8:1::1", 1, true, true},
+        {"fmstun0", "198.18.1.1", "2001:db8:5::1", 0, true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.interface) + ", countall " + std::to_string(c.countall) +
+                     (c.withLan ? ", LAN frames" : ""));
+        const bool raw = c.interface == std::string("fmstun0");
+        uint64_t down = 0, up = 0;
+        auto send = [&](bool upload, const testnet::Frame &f, bool counts) {
+            raw ? tun.write(testnet::withoutEthernet(f)) : (upload ? out : in).send(f);
+            if (counts)
+                (upload ? up : down) += f.size() - (raw ? 14 : 0);
+        };
+        auto both = [&](const char *remote, size_t size, bool lan) {
+            const char *ownIp = std::strchr(remote, ':') ? c.ip6 : c.ip4;
+            const bool counts = !lan || c.lanCounts;
+            send(false, testnet::ipFrame(own, peer, remote, ownIp, size), counts);
+            send(true, testnet::ipFrame(peer, own, ownIp, remote, size + 1), counts);
+        };
+        LIBFMSINFO info = resolved(c.interface);
+        info.countall = c.countall;
+        Capture capture(info);
+        ASSERT_TRUE(testnet::sendUntilCounted([&] { both(Remote, 100, false); },
+                                              [] { return frames > 0; }));
+        resetCounts();
+        down = up = 0;
+        for (size_t size : {60, 343, 1000, 1513}) {
+            both(Remote, size, false);
+            both("2001:db8:ff::7", size, false);
+        }
+        for (const char *lan : {"fe80::2", "fd00::2", "2001:db8:1::2", "ff02::fb"})
+            if (c.withLan)
+                both(lan, 200, true);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(downloaded.load(), down);
+        EXPECT_EQ(uploaded.load(), up);
+    }
+    testnet::run("ip link del fmsv6a");
+}
+
 // Without a callback the caller reads direction and nrbytes itself: every
 // frame reaches the classifier and sets both anew, an uncounted one too.
 TEST_F(Live, WithoutCallbackEveryFrameSetsTheRecord)

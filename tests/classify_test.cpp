@@ -22,6 +22,10 @@ const Mac Third = {0x02, 0, 0, 0, 0, 0x03};
 const char *const OwnIp = "192.0.2.10";
 const char *const SubnetHost = "192.0.2.20";
 const char *const Remote = "198.51.100.7";
+const char *const OwnIp6 = "2001:db8:1::10";   // in the own prefix 2001:db8:1::/64
+const char *const OwnLinkLocal = "fe80::10";
+const char *const PrefixHost = "2001:db8:1::20";
+const char *const Remote6 = "2001:db8:ff::7";
 
 int callbackCalls;
 void countCall(PLIBFMSINFO) { callbackCalls++; }
@@ -48,6 +52,19 @@ LIBFMSINFO session(int datalink, int verbose = 1, int countall = 0,
     return info;
 }
 
+// What every row's capture learnt of the interface: two addresses, one prefix.
+scan_session withOwnIpv6(LIBFMSINFO &info)
+{
+    scan_session s{&info, {}};
+    inet_pton(AF_INET6, OwnIp6, s.own6.addr[0]);
+    inet_pton(AF_INET6, OwnLinkLocal, s.own6.addr[1]);
+    s.own6.addrs = 2;
+    inet_pton(AF_INET6, "2001:db8:1::", s.own6.prefix[0].net);
+    s.own6.prefix[0].len = 64;
+    s.own6.prefixes = 1;
+    return s;
+}
+
 struct Outcome {
     int direction;
     uint32_t nrbytes;
@@ -67,8 +84,9 @@ Outcome classify(LIBFMSINFO &info, const Frame &frame, uint32_t len, uint32_t ca
     info.direction = 7;
     info.nrbytes = 7;
     callbackCalls = 0;
+    scan_session s = withOwnIpv6(info);
     testing::internal::CaptureStderr();
-    scan_packets(reinterpret_cast<u_char *>(&info), &h, captured.data());
+    scan_packets(reinterpret_cast<u_char *>(&s), &h, captured.data());
     return {info.direction, info.nrbytes, callbackCalls, testing::internal::GetCapturedStderr()};
 }
 
@@ -84,6 +102,17 @@ Frame rawIpv4(const char *srcIp, const char *dstIp, uint8_t verIhl = 0x45)
     f.erase(f.begin(), f.begin() + 14);
     f[0] = verIhl;
     return f;
+}
+
+Frame ipv6(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp,
+           uint8_t next = 17)
+{
+    return testnet::ipv6Frame(dst, src, srcIp, dstIp, 1514, next);
+}
+
+Frame rawIpv6(const char *srcIp, const char *dstIp)
+{
+    return testnet::withoutEthernet(ipv6(Peer, Peer, srcIp, dstIp));
 }
 
 // A Linux cooked capture header in front of a raw IPv4 packet.
@@ -148,7 +177,30 @@ std::vector<Row> rows()
         {"PPPoE between two other stations", session(1), eth(Third, Peer, 0x8864), 1500, 0, 0, ""},
         {"ARP", session(1), eth(Own, Peer, 0x0806), 60, 0, 0, ""},
         {"ARP from us", session(1), eth(Peer, Own, 0x0806), 60, 1, 0, ""},
-        {"IPv6", session(1), eth(Own, Peer, 0x86dd), 100, 0, 0, ""},
+        {"IPv6 EtherType, version 0", session(1), eth(Own, Peer, 0x86dd), 100, 0, 0, ""},
+        {"IPv6 out to a remote host", session(1), ipv6(Peer, Own, OwnIp6, Remote6), 1514, 1, 1514,
+         "ETH IPv6(out) 2001:db8:1::10 -> 2001:db8:ff::7, HopLimit 64, Next 17, TotalLen 1514\n"},
+        {"IPv6 in from a remote host, hop-by-hop header", session(1),
+         ipv6(Own, Peer, Remote6, OwnIp6, 0), 800, 0, 800,
+         "ETH IPv6(in) 2001:db8:ff::7 -> 2001:db8:1::10, HopLimit 64, Next 0, TotalLen 800\n"},
+        {"IPv6 out to link-local", session(1), ipv6(Peer, Own, OwnLinkLocal, "fe80::20"), 90, 1,
+         0, "ETH IPv6(out) fe80::10 -> fe80::20, HopLimit 64, Next 17, TotalLen 90\n"},
+        {"IPv6 out to multicast", session(1), ipv6(Peer, Own, OwnIp6, "ff02::fb"), 90, 1, 0,
+         "ETH IPv6(out) 2001:db8:1::10 -> ff02::fb, HopLimit 64, Next 17, TotalLen 90\n"},
+        {"IPv6 in from unique-local", session(1), ipv6(Own, Peer, "fd12::5", OwnIp6), 90, 0, 0,
+         "ETH IPv6(in) fd12::5 -> 2001:db8:1::10, HopLimit 64, Next 17, TotalLen 90\n"},
+        {"IPv6 in from unspecified", session(1), ipv6(Own, Peer, "::", "ff02::1:ff00:10"), 90, 0,
+         0, "ETH IPv6(in) :: -> ff02::1:ff00:10, HopLimit 64, Next 17, TotalLen 90\n"},
+        {"IPv6 out to loopback", session(1), ipv6(Peer, Own, OwnIp6, "::1"), 90, 1, 0,
+         "ETH IPv6(out) 2001:db8:1::10 -> ::1, HopLimit 64, Next 17, TotalLen 90\n"},
+        {"IPv6 in from the own prefix", session(1), ipv6(Own, Peer, PrefixHost, OwnIp6), 90, 0, 0,
+         "ETH IPv6(in) 2001:db8:1::20 -> 2001:db8:1::10, HopLimit 64, Next 17, TotalLen 90\n"},
+        {"IPv6 in from the own prefix, countall", session(1, 1, 1),
+         ipv6(Own, Peer, PrefixHost, OwnIp6), 90, 0, 90,
+         "ETH IPv6(in) 2001:db8:1::20 -> 2001:db8:1::10, HopLimit 64, Next 17, TotalLen 90\n"},
+        {"IPv6 in from just past the own prefix", session(1),
+         ipv6(Own, Peer, "2001:db8:1:1::20", OwnIp6), 90, 0, 90,
+         "ETH IPv6(in) 2001:db8:1:1::20 -> 2001:db8:1::10, HopLimit 64, Next 17, TotalLen 90\n"},
         {"VLAN-tagged IPv4", session(1), vlan, 1518, 0, 0, ""},
         {"raw IP from us", session(101), rawIpv4(OwnIp, Remote), 1500, 1, 1500,
          "RAW IP(out) TotalLen 1500\n"},
@@ -161,13 +213,22 @@ std::vector<Row> rows()
         {"raw IP, link type 14", session(14), rawIpv4(Remote, OwnIp), 900, 0, 900,
          "RAW IP(in) TotalLen 900\n"},
         {"raw IP with header options", session(101), rawIpv4(Remote, OwnIp, 0x46), 900, 0, 0, ""},
-        {"raw IPv6", session(101), rawIpv4(Remote, OwnIp, 0x60), 900, 0, 0, ""},
+        {"raw IPv6 to us", session(101), rawIpv6(Remote6, OwnIp6), 900, 0, 900,
+         "RAW IPv6(in) TotalLen 900\n"},
+        {"raw IPv6 from us", session(12), rawIpv6(OwnIp6, Remote6), 900, 1, 900,
+         "RAW IPv6(out) TotalLen 900\n"},
+        {"raw IPv6 from our link-local address", session(101), rawIpv6(OwnLinkLocal, "ff02::2"),
+         60, 1, 60, "RAW IPv6(out) TotalLen 60\n"},
         {"cooked v1 IPv4 from us", session(113), cooked(1, 0x0800, rawIpv4(OwnIp, Remote)), 1516,
          1, 1500, "RAW IP(out) TotalLen 1500\n"},
         {"cooked v2 IPv4 to us", session(276), cooked(2, 0x0800, rawIpv4(Remote, OwnIp)), 1520, 0,
          1500, "RAW IP(in) TotalLen 1500\n"},
-        {"cooked v1 IPv6", session(113), cooked(1, 0x86dd, rawIpv4(Remote, OwnIp, 0x60)), 1516, 0,
-         0, ""},
+        {"cooked v1 IPv6 to us", session(113), cooked(1, 0x86dd, rawIpv6(Remote6, OwnIp6)), 1516,
+         0, 1500, "RAW IPv6(in) TotalLen 1500\n"},
+        {"cooked v2 IPv6 from us", session(276), cooked(2, 0x86dd, rawIpv6(OwnIp6, Remote6)), 1520,
+         1, 1500, "RAW IPv6(out) TotalLen 1500\n"},
+        {"cooked v1 IPv6 type, IPv4 packet", session(113),
+         cooked(1, 0x86dd, rawIpv4(Remote, OwnIp)), 1516, 0, 0, ""},
         {"unknown link type", session(105), ipv4(Own, Peer, Remote, OwnIp), 1514, 0, 0, ""},
     };
 }
@@ -235,6 +296,9 @@ TEST(Classifier, TruncatedFrames)
         {"raw IP", session(101), rawIpv4(Remote, OwnIp), 20},
         {"cooked v1", session(113), cooked(1, 0x0800, rawIpv4(Remote, OwnIp)), 36},
         {"cooked v2", session(276), cooked(2, 0x0800, rawIpv4(Remote, OwnIp)), 40},
+        {"IPv6 over Ethernet", session(1), ipv6(Own, Peer, Remote6, OwnIp6), 54},
+        {"raw IPv6", session(101), rawIpv6(Remote6, OwnIp6), 40},
+        {"cooked v1 IPv6", session(113), cooked(1, 0x86dd, rawIpv6(Remote6, OwnIp6)), 56},
     };
     for (Case &c : cases) {
         for (uint32_t caplen = 0; caplen <= c.needed; caplen++) {

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <linux/if_packet.h>
+#include <linux/if_tun.h>
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <sched.h>
@@ -50,6 +53,14 @@ void addVeth(const std::string &a, const std::string &addressA,
     if (!addressB.empty())
         run("ip addr add " + addressB + " dev " + b);
     run("ip link set " + a + " up && ip link set " + b + " up");
+}
+
+void addIpv6(const std::string &interface, const std::string &address)
+{
+    const std::string conf = " net.ipv6.conf." + interface + ".";
+    run("sysctl -qw" + conf + "addr_gen_mode=1" + conf + "accept_ra=0" + conf +
+        "mldv2_unsolicited_report_interval=1" + conf + "disable_ipv6=0");
+    run("ip -6 addr add " + address + " dev " + interface + " nodad");
 }
 
 Mac macOf(const std::string &interface)
@@ -113,6 +124,56 @@ Frame ipv4Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *d
     return f;
 }
 
+Frame ipv6Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp,
+                size_t size, uint8_t next)
+{
+    Frame f = etherFrame(dst, src, 0x86dd, size);
+    uint8_t *ip = f.data() + 14;
+    ip[0] = 0x60;
+    ip[4] = (size - 54) >> 8;  // payload length
+    ip[5] = (size - 54) & 0xff;
+    ip[6] = next;
+    ip[7] = 64;  // hop limit
+    inet_pton(AF_INET6, srcIp, ip + 8);
+    inet_pton(AF_INET6, dstIp, ip + 24);
+    return f;
+}
+
+Frame ipFrame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp, size_t size)
+{
+    return std::strchr(srcIp, ':') ? ipv6Frame(dst, src, srcIp, dstIp, size)
+                                   : ipv4Frame(dst, src, srcIp, dstIp, size);
+}
+
+Frame withoutEthernet(const Frame &frame)
+{
+    return Frame(frame.begin() + 14, frame.end());
+}
+
+Tun::Tun(const std::string &name, const std::string &ipv4, const std::string &ipv6)
+    : fd(open("/dev/net/tun", O_RDWR | O_CLOEXEC))
+{
+    ifreq req{};
+    req.ifr_flags = IFF_TUN | IFF_NO_PI;
+    name.copy(req.ifr_name, IFNAMSIZ - 1);
+    if (fd < 0 || ioctl(fd, TUNSETIFF, &req) != 0)
+        throw std::runtime_error("no tun device " + name);
+    run("ip addr add " + ipv4 + " dev " + name);
+    addIpv6(name, ipv6);
+    setLinkUp(name, true);
+}
+
+Tun::~Tun()
+{
+    close(fd);
+}
+
+void Tun::write(const Frame &packet)
+{
+    if (::write(fd, packet.data(), packet.size()) != static_cast<ssize_t>(packet.size()))
+        throw std::runtime_error("tun write failed");
+}
+
 PacketSocket::PacketSocket(const std::string &interface)
     : fd(socket(AF_PACKET, SOCK_RAW, 0)), ifindex(if_nametoindex(interface.c_str()))
 {
@@ -140,8 +201,14 @@ void PacketSocket::send(const Frame &frame)
 bool sendUntilCounted(PacketSocket &socket, const Frame &marker,
                       const std::function<bool()> &counted)
 {
+    return sendUntilCounted([&] { socket.send(marker); }, counted);
+}
+
+bool sendUntilCounted(const std::function<void()> &sendMarker,
+                      const std::function<bool()> &counted)
+{
     for (int i = 0; i < 100 && !counted(); i++) {
-        socket.send(marker);
+        sendMarker();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const bool held = counted();

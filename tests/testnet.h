@@ -25,6 +25,11 @@ void run(const std::string &command);
 void addVeth(const std::string &a, const std::string &addressA,
              const std::string &b, const std::string &addressB);
 
+// Enables IPv6 on the interface without the kernel's own traffic (no
+// link-local address, no router solicitation, its multicast reports over at
+// once) and adds address ("ip/prefix") without duplicate address detection.
+void addIpv6(const std::string &interface, const std::string &address);
+
 Mac macOf(const std::string &interface);
 
 // Sets the interface up or down, without starting a program: quick enough
@@ -37,6 +42,16 @@ int interfaceNumber(const std::string &interface);
 // IPv4 frame of `size` bytes (>= 34) with a plain 20-byte header.
 Frame ipv4Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp,
                 size_t size);
+
+// IPv6 frame of `size` bytes (>= 54); `next` is the header after the fixed one.
+Frame ipv6Frame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp,
+                size_t size, uint8_t next = 17);
+
+// An IPv6 frame where the addresses are IPv6 ones, else an IPv4 frame.
+Frame ipFrame(const Mac &dst, const Mac &src, const char *srcIp, const char *dstIp, size_t size);
+
+// The packet inside an Ethernet frame, as a raw-IP link carries it.
+Frame withoutEthernet(const Frame &frame);
 
 // A frame of `size` bytes with the given EtherType and zero payload.
 Frame etherFrame(const Mac &dst, const Mac &src, uint16_t etherType, size_t size);
@@ -55,9 +70,27 @@ private:
     int ifindex = 0;
 };
 
+// A tun device (raw IP, no packet information) while the object lives, up,
+// with the given IPv4 and IPv6 addresses; a packet written into it arrives
+// on the device as if from the far end.
+class Tun {
+public:
+    Tun(const std::string &name, const std::string &ipv4, const std::string &ipv6);
+    ~Tun();
+    Tun(const Tun &) = delete;
+    Tun &operator=(const Tun &) = delete;
+    void write(const Frame &packet);
+
+private:
+    int fd = -1;
+};
+
 // Sends `marker` every 20 ms, at most 100 times, until `counted` holds, then
 // leaves 50 ms for frames still on their way; whether `counted` held.
 bool sendUntilCounted(PacketSocket &socket, const Frame &marker,
+                      const std::function<bool()> &counted);
+// The same with any way of sending the marker.
+bool sendUntilCounted(const std::function<void()> &sendMarker,
                       const std::function<bool()> &counted);
 
 // Records the frames of one EtherType that cross an interface, in and out,
