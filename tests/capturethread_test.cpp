@@ -382,10 +382,20 @@ private slots:
 
         testnet::stopProcess(radvd);
         radvd = advertise("2001:db8:2::/64");
+        const qint64 ms = msUntil([&] { return meter.generation() != generation; }, 8000);
+        qInfo("restarted %lld ms after the new prefix's first advertisement was sent for", ms);
         QVERIFY(hasAddress("2001:db8:2:"));
         QTest::qWait(2000);
         QCOMPARE(meter.generation(), generation + 2);  // one stop, one start
-        QVERIFY(meter.capture());
+
+        // The new capture knows the new prefix: LAN traffic in it is not counted.
+        QVERIFY(msUntil([&] { return meter.capture() && __atomic_load_n(&meter.capture()->record.pd,
+                                                                         __ATOMIC_ACQUIRE); }) >= 0);
+        const testnet::Mac local = testnet::macOf("fmsra0"), peer = testnet::macOf("fmsra1");
+        testnet::PacketSocket sender("fmsra1");
+        sender.send(testnet::ipv6Frame(local, peer, "2001:db8:2::99", "2001:db8:2::1", 700));
+        sender.send(testnet::ipv6Frame(local, peer, "2001:db8:77::1", "2001:db8:2::1", 500));
+        QTRY_COMPARE(meter.capture()->down.load(), 500u);
     }
 
     // The link goes down and up 1000 times, each time until a capture is open
