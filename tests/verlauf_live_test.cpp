@@ -176,19 +176,21 @@ private slots:
         QVERIFY(qAbs(told - truth) <= 1000);
     }
 
-    // A day's history through the meter's signal, an hour of it down.
+    // A day's history through the meter's signal: its first ten minutes
+    // before monitoring started, an hour with the interface down.
     void dayWithAnHourDown()
     {
         testnet::setLinkUp(Local, false);
         const auto up = qScopeGuard([] { testnet::setLinkUp(Local, true); });
         Meter meter;
-        meter.monitor(testnet::interfaceNumber(Local), Local, 0);
         Settings values;
         QWidget host;
         Verlauf verlauf(meter, values, &host);
-        const qint64 now = QDateTime::currentSecsSinceEpoch(), gone = now - 43200;
-        for (qint64 s = now - 86400; s < now; ++s) {
-            const bool measured = s < gone || s >= gone + 3600;
+        const qint64 now = QDateTime::currentSecsSinceEpoch(), begin = now - 86400, gone = now - 43200;
+        for (qint64 s = begin; s < now; ++s) {
+            if (s == begin + 600)
+                meter.monitor(testnet::interfaceNumber(Local), Local, 0);
+            const bool measured = s >= begin + 600 && (s < gone || s >= gone + 3600);
             emit meter.sampled({QDateTime::fromSecsSinceEpoch(s), 1000, 0, 0, measured ? 500 : 0, 0, measured});
         }
         verlauf.showWindow();
@@ -202,10 +204,14 @@ private slots:
             const bool gap = at > gone && at < gone + 3600;
             QVERIFY2(gap ? downPixels == 0 && pixelsOf(image, x, Hatch) > 4 : downPixels > 4, qPrintable(QString::number(at - gone)));
         }
-        const QPointF inGap(rateColumn(view, image.width(), gone + 1800), 10);
-        QMouseEvent move(QEvent::MouseMove, inGap, graph->mapToGlobal(inGap), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(graph, &move);
-        QVERIFY(graph->toolTip().contains("fmsvl0 ist nicht aktiv"));
+        const auto tipAt = [&](qint64 second) {
+            const QPointF at(rateColumn(view, image.width(), second), 10);
+            QMouseEvent move(QEvent::MouseMove, at, graph->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(graph, &move);
+            return graph->toolTip().section(u' ', 1);
+        };
+        QCOMPARE(tipAt(gone + 1800), QStringLiteral("Keine Messung: Die Netzwerkschnittstelle fmsvl0 ist nicht aktiv."));
+        QCOMPARE(tipAt(begin + 300), QStringLiteral("Keine Messung"));
     }
 
     // An allowance just above the month's volume: one warning at 80 %, one
