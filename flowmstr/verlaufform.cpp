@@ -37,10 +37,17 @@ void TVerlaufForm::showEvent(QShowEvent *event)
     showTab();
 }
 
+// A minimized window counts as visible; its show event on restoring brings
+// the tab up to date.
+bool TVerlaufForm::inSight() const
+{
+    return isVisible() && !isMinimized();
+}
+
 // Only the tab in sight is brought up to date.
 void TVerlaufForm::sampled()
 {
-    if (!isVisible())
+    if (!inSight())
         return;
     if (ui.Seiten->currentWidget() == ui.Uebertragungsrate)
         ui.RateGraph->update();
@@ -50,7 +57,7 @@ void TVerlaufForm::sampled()
 
 void TVerlaufForm::eventsChanged()
 {
-    if (isVisible() && ui.Seiten->currentWidget() == ui.Ereignisse)
+    if (inSight() && ui.Seiten->currentWidget() == ui.Ereignisse)
         showEvents();
 }
 
@@ -82,6 +89,13 @@ void TVerlaufForm::RateGraphPaint(QPainter &painter)
     ui.Skala->setText(QStringLiteral("Skala bis %1 kbit/s").arg(German.toString(qlonglong(rateScale(view)))));
 }
 
+// Why nothing was measured; a start's pause has no reason of its own.
+QString TVerlaufForm::gapText(CaptureProblem reason) const
+{
+    const QString why = notMeasuringHint(reason, verlauf.meter().interfaceName(), QString());
+    return why.isEmpty() ? QStringLiteral("Keine Messung") : why.section(u'\n', 0, 0);
+}
+
 // The tool tip names the slot's rates, or why nothing was measured.
 void TVerlaufForm::RateGraphMouseMove(int x, int)
 {
@@ -93,8 +107,7 @@ void TVerlaufForm::RateGraphMouseMove(int x, int)
                   .arg(QDateTime::fromSecsSinceEpoch(p->start).toString(u"HH:mm:ss"),
                        German.toString(p->down), German.toString(p->downPeak), German.toString(p->up));
     else if (p)
-        tip = QDateTime::fromSecsSinceEpoch(p->start).toString(u"HH:mm:ss: ")
-              + notMeasuringHint(p->gap, verlauf.meter().interfaceName(), QString()).section(u'\n', 0, 0);
+        tip = QDateTime::fromSecsSinceEpoch(p->start).toString(u"HH:mm:ss: ") + gapText(p->gap);
     ui.RateGraph->setToolTip(tip);
 }
 

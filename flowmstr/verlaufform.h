@@ -29,8 +29,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    bool inSight() const;
     void RateGraphPaint(QPainter &painter);
     void RateGraphMouseMove(int x, int y);
+    QString gapText(CaptureProblem reason) const;
     void DayBarsPaint(QPainter &painter);
     void VolumenlimitChanged(double gigabytes);
     void KopierenClick();

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev clang libclang-rt-14-dev
   fonts-urw-base35 iproute2 util-linux pppoe
   xvfb xauth xdotool imagemagick
-  radvd libcap2-bin patchelf desktop-file-utils appstream man-db dpkg-dev file
+  radvd dbus libcap2-bin patchelf desktop-file-utils appstream man-db dpkg-dev file
   debhelper lintian git
 )
 
