@@ -51,6 +51,7 @@ TMainForm::TMainForm(QWidget *parent)
     ui.Scale->setAttribute(Qt::WA_OpaquePaintEvent);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
+    Timer1->setTimerType(Qt::PreciseTimer);  // ticks keep their place in the second
     GlyphTimer->setObjectName(QStringLiteral("GlyphTimer"));
     GlyphTimer->setInterval(5000);
     GlyphTimer->setTimerType(Qt::PreciseTimer);  // five seconds, not 4.75

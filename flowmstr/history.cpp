@@ -7,7 +7,12 @@ RateRing::RateRing(int slotSeconds, int slotCount) : seconds(slotSeconds), ring(
 
 void RateRing::add(qint64 second, int64_t down, int64_t up, bool measured, CaptureProblem reason)
 {
-    const qint64 start = second - second % seconds;
+    qint64 start = second - second % seconds;
+    // Ticks come about a second apart, not on the second: one that lands in
+    // the second the tick before took goes to the next one, so that no two
+    // ticks are averaged and no second stays empty.
+    if (seconds == 1 && opened && start <= open.start)
+        start = open.start + 1;
     if (opened && start != open.start)
         close();
     if (!opened) {

@@ -17,7 +17,7 @@ void feed(RateHistory &history, const QStringList &samples)
     for (const QString &s : samples) {
         const QStringList f = s.split(u':');
         MeterSample sample;
-        sample.time = QDateTime::fromSecsSinceEpoch(Midnight + f[0].toLongLong());
+        sample.time = QDateTime::fromMSecsSinceEpoch(Midnight * 1000 + qRound64(f[0].toDouble() * 1000));
         sample.measuring = f[1] != u"-";
         sample.downKbit = sample.measuring ? f[1].toLongLong() : 0;
         sample.upKbit = sample.measuring ? f[2].toLongLong() : 0;
@@ -59,6 +59,9 @@ private slots:
         QTest::addColumn<QStringList>("first");  // the oldest points
         QTest::newRow("each second") << QStringList{"0:100:10", "1:200:20"} << HistorySpan::TwoMinutes << 2
                                      << QStringList{"100/10/100", "200/20/200"};
+        QTest::newRow("two ticks in one second: each its own")
+            << QStringList{"37.009:417:0", "37.968:587:0", "38.97:600:0"} << HistorySpan::TwoMinutes << 3
+            << QStringList{"417/0/417", "587/0/587", "600/0/600"};
         QTest::newRow("10 s: measured seconds averaged")
             << QStringList{"0:100:0", "1:300:0", "2:-", "10:50:0"} << HistorySpan::OneHour << 2
             << QStringList{"200/0/300", "50/0/50"};
