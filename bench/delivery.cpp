@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures capturers on a veth pair: the CPU time one spends while a steady
 // frame rate flows, how long frames wait before it sees them, how many of a
 // flood it sees, and how long the library's connection test takes.  Needs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sets what the library counts of dual-stack traffic against the wire bytes
 // sent, per direction: half IPv4, half IPv6 frames of 60 to 1514 bytes
 // (random, seeded) to and from internet hosts, alternately in and out.  Four

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs each libFuzzer target for RUNS inputs (default ten million), each with
 # a fresh corpus, and prints how long it took, how fast it went and how much
 # of the code it reached.  A finding stops the script with the fuzzer's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sends IPv4 frames of random sizes through a veth pair for a while: into
 // the watched end from a host outside its subnet (download) and out of it to
 // such a host (upload), alternately.  Prints the wire bytes of each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long the readouts take to show figures again once the monitored link
 // is back up: 20 cycles of down and up, the up spread over every phase of the
 // one-second tick.  Runs the main window offscreen on a veth pair in a

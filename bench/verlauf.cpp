@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "Verlauf" window's history: memory and time for 24 hours of samples
 // fed through the meter's signal, a picture of each tab, and the CPU time
 // the window takes while the meter ticks.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Sets the volume that flowmstr saves against the wire bytes of the frames
 # that `inject` sends through a veth pair for a few minutes.  Run as root
 # after the build; it runs in a network namespace of its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SimpleHTMLHelp.h"
 
 #include "forms.h"

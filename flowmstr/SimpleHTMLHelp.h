@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Help by keyword: the help system that dispatches keyword requests to the
 // viewers that joined it, the program's HTML viewer, and its help window.
 // A keyword names an HTML file, optionally followed by "#" and an anchor.

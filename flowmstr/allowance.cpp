@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "allowance.h"
 
 #include "volume.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The month's allowance: how much of it is used, what is left per day, and
 // where the billing month will end at the pace so far.  Units are decimal
 // (1 GB = 10^9 bytes).  The warnings at 80 % and 100 % come once per

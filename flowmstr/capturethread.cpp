@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capturethread.h"
 
 #include <pthread.h>

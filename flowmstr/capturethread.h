@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One capture: its record and byte counts, the thread that runs the
 // library's capture loop on it, and what the meter asks of the system.
 #ifndef CAPTURETHREAD_H

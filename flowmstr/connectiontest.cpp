@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "connectiontest.h"
 
 #include "interfaces.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The connection test's explanations of a failure.
 #ifndef CONNECTIONTEST_H
 #define CONNECTIONTEST_H

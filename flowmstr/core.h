@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window and the program-wide state it owns.
 #ifndef CORE_H
 #define CORE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arithmetic of the main window's displays, kept apart from the widgets:
 // rates, digit cells, gauge and scale geometry, the gauge's hints.
 #ifndef DISPLAY_H

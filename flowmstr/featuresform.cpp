@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "featuresform.h"
 
 #include "forms.h"

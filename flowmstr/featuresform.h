@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The features dialog shown on the first start and from the download readout.
 #ifndef FEATURESFORM_H
 #define FEATURESFORM_H

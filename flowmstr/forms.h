@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the program's windows share.
 #ifndef FORMS_H
 #define FORMS_H

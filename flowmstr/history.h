@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The download and upload rates since the program started, at three
 // resolutions: the last two minutes second by second, the last hour in
 // 10-second averages, the last day in minute averages with each minute's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef INIFILE_H
 #define INIFILE_H
 

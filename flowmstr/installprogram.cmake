@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install step for the installed program, run after it is copied:
 # 1. Unless it was relinked for a system package (PRIVATE_LIBFMS), its run
 #    path names the library directory of the prefix it is installed into,

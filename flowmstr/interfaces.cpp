@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "interfaces.h"
 
 #include <ifaddrs.h>

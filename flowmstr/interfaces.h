@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The network interfaces as the capture library lists them, and the one that
 // monitoring follows by its name.
 #ifndef INTERFACES_H

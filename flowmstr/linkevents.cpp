@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "linkevents.h"
 
 #include "safefile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line's life, kept for a letter to the provider: when monitoring
 // stopped and why, when it started again, connection tests, program start
 // and end.  The file holds one line per event,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tells when the kernel reports that an interface or an address came, went or
 // changed (rtnetlink groups RTMGRP_LINK, RTMGRP_IPV4_IFADDR and
 // RTMGRP_IPV6_IFADDR).

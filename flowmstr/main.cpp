@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core.h"
 #include "forms.h"
 #include "platform.h"

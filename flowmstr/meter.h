@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The meter: monitors one interface, without any window.  It runs one
 // capture at a time on the followed interface, follows the interface through
 // link and address events, turns the counted bytes into rates once a tick and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "meterpainting.h"
 
 #include "display.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's pictures of what the meter measured: the readouts'
 // digit cells, the gauge's bar and marks, the scale's zones.
 #ifndef METERPAINTING_H

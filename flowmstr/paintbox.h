@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A bare area that its owner paints: it hands each repaint, mouse move and
 // click over as a signal, with the painter open on the whole area.
 #ifndef PAINTBOX_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform.h"
 
 bool runThroughXWayland(const QProcessEnvironment &environment, const QStringList &arguments)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt platform the program runs on.  Qt's Wayland backend can neither keep
 // a window above others nor place it at a stored position; XWayland can.
 #ifndef PLATFORM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SIGTERM and SIGHUP (logout, shutdown, a closed terminal) handled on the
 // GUI thread instead of ending the process on the spot.
 #ifndef QUITSIGNALS_H

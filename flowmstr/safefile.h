@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files that users keep beside the settings file.  A file is read whole, up
 // to a limit, and only when it is a regular file.  A save replaces it by a
 // new file with its owner, group and mode, flushed to disk before and after

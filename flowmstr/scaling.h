@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Qt's own scale factor for the whole program.  The windows are laid out in
 // pixels and shown unscaled unless the setting `scale` asks for more.
 #ifndef SCALING_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings dialog: connection type and the monitored interface.
 #ifndef SETTINGS_H
 #define SETTINGS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SETTINGSFILE_H
 #define SETTINGSFILE_H
 

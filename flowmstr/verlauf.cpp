@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "verlauf.h"
 
 #include "allowance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the "Verlauf" window shows, gathered from the meter's signals while
 // the window is closed too: the rates since the program started, the line's
 // events in their file, and the allowance's warnings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "verlaufform.h"
 
 #include "allowance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "Verlauf" window: the rates over a span, the billing month's volume
 // with its allowance, and the line's events.  Non-modal, one per run; it
 // keeps its size and tab while closed.

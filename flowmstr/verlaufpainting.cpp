@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "verlaufpainting.h"
 
 #include <QPainter>

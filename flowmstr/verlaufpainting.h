@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history window's pictures: the rates over a span, the bars per day of
 // the billing month.  Geometry is kept in plain functions for the checks.
 #ifndef VERLAUFPAINTING_H

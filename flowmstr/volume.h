@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data volume per local calendar day: every tick's byte counts go to the day
 // in which the tick ends.  The days are kept in a text file, one line
 // "YYYY-MM-DD,download_bytes,upload_bytes" per day, that several running

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Warnings for the user that must not interrupt: a desktop notification
 // (freedesktop's org.freedesktop.Notifications over the session bus), or,
 // without a notification service, a message box that does not block.

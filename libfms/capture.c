@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libfms: the live capture.  Opens a promiscuous libpcap capture, lets the
  * kernel drop the frames the classifier would not use, and hands the others

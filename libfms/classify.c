@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libfms: the per-frame classifier.  One small function per layer decides a
  * frame's direction and how many of its bytes count; a frame too short for

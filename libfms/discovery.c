@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libfms: the connection test.  One PPPoE discovery initiation (PADI) on a
  * packet socket, then a wait for an offer (PADO) to this PC.

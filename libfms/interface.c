@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libfms: interface resolution.  The kernel's IPv4 interface list and the
  * ioctls that give an entry's hardware address, address and netmask; the

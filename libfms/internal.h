@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * Internal to libfms: what its parts share.  The classifier (classify.c),
  * the capture (capture.c), interface resolution (interface.c) and the PPPoE

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libfms: traffic accounting and PPPoE link test for one network interface.
  *

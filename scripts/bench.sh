@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Measures FlowMeister and the tools Debian has for the same jobs in one run,
 # on a veth pair in a private network namespace, and prints one Markdown
 # table with ratios.  Needs root.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up a fresh machine, builds, and starts the program from the build
 # tree (its settings file flowmstr.ini lives beside it there).  A normal user
 # runs it as themselves: once per build, sudo gives the built program the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and tests under the sanitizers, each in a build tree of its own: the
 # whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/), the capture-thread tests under ThreadSanitizer

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Takes the README's screenshots of the real program under Xvfb, used as a
 # person would on a first start: features dialog, settings dialog, window,
 # context menu, help window, then "Schliessen".  Run after scripts/setup.sh;

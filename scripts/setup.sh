@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing for building and testing (Debian 12), then builds
 # everything into build/.  Used by run.sh and test.sh.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library on real interfaces: interface resolution and live capture on a
 // veth pair inside the test's own network namespace.  Needs root.
 #include "libfms.h"

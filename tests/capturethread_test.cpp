@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Monitoring through the main window's RestartCapture on real veth pairs in
 // the test's own network namespace, and how it follows its interface through
 // link and address changes.  Needs root.

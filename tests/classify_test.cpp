@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-frame classifier: direction, byte count, callback and diagnostic
 // lines for hand-made frames of every kind it meets.
 #include "libfms.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The connection-test button: its three states, the glyph timer, and the
 // explanations after a failure, with interfaces named like PPP links, and a
 // success against pppoe-server.  Runs in the test's own network namespace;

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The desktop entry, the AppStream metainfo and the manual page pass their
 # validators; the manual page renders without warnings.  The metainfo's
 # latest release, the manual page and the Debian changelog name the

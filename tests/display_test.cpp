@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The displays' arithmetic: rates, digit cells, marks, bar and hints.
 #include "display.h"
 #include "scaling.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The installed program as a desktop user meets it.  Installs into a scratch
 # prefix (as root, which grants cap_net_raw), then starts the program as an
 # unprivileged user under Xvfb, watching one end of a veth pair whose other

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The first start as a person meets it, under Xvfb: features dialog, settings
 # dialog, window, context menu, help, "Schliessen"; then the settings file
 # holds its nine lines.  As root it runs in a network namespace of its own.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Starts the real flowmstr under Xvfb in a scratch directory with a prepared
 # settings file, checks the window's place and size and a few pixels of a
 # screenshot, then closes it through its menu.  With a scale of 2 the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* libFuzzer target for the frame classifier: the first two input bytes pick
    the link type and session settings, the rest is the captured frame.  The
    session knows a few IPv6 addresses and prefixes of its interface.  Every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the settings file's text: any bytes are read and
 // saved as the program does it.  Every byte survives decoding and encoding,
 // the values saved are read back, and a second save changes nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* libFuzzer target for the connection test's offer check, linked with the
    discovery part of the library.  The first six input bytes are our
    hardware address, the rest is the frame received.  The check must agree

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Help by keyword: how the viewer resolves keywords, the help window it
 // shows, the help system's error and F1.
 #include "SimpleHTMLHelp.h"

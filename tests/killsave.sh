@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Kills a program that saves the settings file over and over (SIGKILL at a
 # random moment, KILLS times) and checks every time that the file holds the
 # whole old or the whole new text.  Counts the kills that left the temporary

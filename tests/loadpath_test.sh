@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The program loads libfms from beside itself (build tree) or from the
 # installed library directory, never from the working directory, where a
 # libfms and a libpcap are planted; so does libfms for libpcap.  As root also

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window in-process (offscreen): start-up and closing with their
 // settings files, the readouts, the gauge, the scale and their hints.
 #include "capturethread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The meter's state machine through a fake capture source: no root, no
 // window, no network.
 #include "meter.h"

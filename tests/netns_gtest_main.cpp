@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // main() of the GoogleTest tests that need a network namespace of their own.
 #include "testnet.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Drives the real program on an X display as a person would on a first
 # start, in the current directory (which has no flowmstr.ini): features
 # dialog, settings dialog, the window, its context menu and help, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A libfms.so planted in the working directory: the program must never load it. */
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The choice of XWayland in a Wayland session.
 #include "platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PPPoE discovery test against a real access concentrator (pppoe-server)
 // and against a peer that sends crafted discovery frames, on veth pairs in
 // the test's own network namespace.  Needs root and the pppoe package.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads the main window's readouts back from their pixels.
 #pragma once
 

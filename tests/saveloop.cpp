@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saves the settings file over and over, the text of file A, then of B, then
 // A again, until it is killed: what tests/killsave.sh kills.
 // Usage: saveloop SETTINGS_FILE A B

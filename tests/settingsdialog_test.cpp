@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings dialog with known interfaces in the test's own network
 // namespace, and the "Einstellungen" command around it.  Needs root.
 #include "capturethread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sends a steady stream of IPv4 frames from one end of a veth pair to the
 // other, from an address outside the receiver's subnet, so that a capture on
 // the receiving end counts them as download.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Qt tests share: files, a window's children, modal windows closed
 // as they open, running without privileges, child processes, waits that
 // keep the event loop running, and main() of the tests that drive windows.

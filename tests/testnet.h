@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test networks: a private network namespace for the test process, veth
 // pairs inside it, and raw frames sent from either end.  Everything lives in
 // the process's own namespace, so it disappears when the process ends.

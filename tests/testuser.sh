@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by tests that run a program as an unprivileged user (as root):
 # the system user flowmstr-test, created once if missing.  $as_test_user is
 # the command prefix that runs a program as that user.

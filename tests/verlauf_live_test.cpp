@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "Verlauf" window on a veth pair in the test's own network namespace:
 // the rate graph's pixels after a step, an hour down in the day's span, the
 // day bars of a planted volume file, the events of a link down for 5 s, and

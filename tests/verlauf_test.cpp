@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The history window's models: rates per span, the allowance, the events file.
 #include "allowance.h"
 #include "history.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Data volume: days and billing months in local time (Europe/Berlin here),
 // and the file that several programs share.
 #include "support.h"

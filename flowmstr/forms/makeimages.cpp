@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws the program's pictures into a directory:
 //   makeimages flowmstr/forms/images
 // Magenta (255, 0, 255) is the transparent colour of every bitmap except the
